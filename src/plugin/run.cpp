@@ -1,0 +1,102 @@
+#include "plugin/run.hpp"
+
+#include <cstring>
+#include <exception>
+
+#include "plugin/gimp_handles.hpp"
+#include "plugin/i18n.hpp"
+#include "plugin/parameter_table.hpp"
+#include "plugin/plugin_state.hpp"
+#include "render/render_driver.hpp"
+#include "ui/dialog.hpp"
+
+namespace orvex {
+
+FilterSettings settings{};
+
+namespace {
+
+GimpParam return_values[1];
+
+constexpr const char* kDataKey = "plugin-orvex";
+
+// A record of another size (an older or foreign store) would overrun ours: keep the defaults then.
+void load_last_values() {
+  if (gimp_procedural_db_get_data_size(kDataKey) == static_cast<gint>(sizeof(FilterSettings)))
+    gimp_procedural_db_get_data(kDataKey, &settings);
+}
+
+void store_last_values() { gimp_procedural_db_set_data(kDataKey, &settings, sizeof(FilterSettings)); }
+
+void copy_parameters(const GimpParam* param) {
+  settings.brightness = param[3].data.d_float;
+  settings.threshold = param[4].data.d_int32;
+  settings.threshold_type = param[5].data.d_int32;
+  settings.angle = param[6].data.d_float;
+  settings.line_type = param[7].data.d_int32;
+  settings.h0_density = param[8].data.d_float;
+  settings.h0_extent = param[9].data.d_float;
+  settings.h1_density = param[10].data.d_float;
+  settings.h1_extent = param[11].data.d_float;
+  settings.s_density = param[12].data.d_float;
+  settings.s_extent = param[13].data.d_float;
+  settings.s_amp = param[14].data.d_float;
+  settings.s_dephasing = param[15].data.d_float;
+}
+
+void bind_catalogue() {
+  bindtextdomain(ORVEX_TEXT_DOMAIN, gimp_locale_directory());
+  bind_textdomain_codeset(ORVEX_TEXT_DOMAIN, "UTF-8");
+  textdomain(ORVEX_TEXT_DOMAIN);
+}
+
+GimpPDBStatusType run_procedure(gint nparams, const GimpParam* param) {
+  if (nparams < 3 || param == nullptr) return GIMP_PDB_EXECUTION_ERROR;
+  const auto run_mode = static_cast<GimpRunMode>(param[0].data.d_int32);
+  DrawableHandle drawable(param[2].data.d_drawable);
+  if (!drawable) return GIMP_PDB_EXECUTION_ERROR;
+
+  settings = default_settings();
+  switch (run_mode) {
+    case GIMP_RUN_INTERACTIVE:
+      load_last_values();
+      if (!show_dialog(drawable.get())) return GIMP_PDB_EXECUTION_ERROR;
+      break;
+    case GIMP_RUN_NONINTERACTIVE:
+      if (nparams != static_cast<gint>(kParamCount)) return GIMP_PDB_EXECUTION_ERROR;
+      copy_parameters(param);
+      break;
+    case GIMP_RUN_WITH_LAST_VALS:
+      load_last_values();
+      break;
+    default:
+      break;
+  }
+
+  const gint32 id = drawable.get()->drawable_id;
+  if (!gimp_drawable_is_rgb(id) && !gimp_drawable_is_gray(id)) return GIMP_PDB_SUCCESS;
+  if (!render(drawable.get(), nullptr)) return GIMP_PDB_EXECUTION_ERROR;
+  if (run_mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
+  if (run_mode == GIMP_RUN_INTERACTIVE) store_last_values();
+  return GIMP_PDB_SUCCESS;
+}
+
+}  // namespace
+
+void run(const gchar* /*name*/, gint nparams, const GimpParam* param, gint* nreturn_vals,
+         GimpParam** return_vals) {
+  bind_catalogue();
+  return_values[0].type = GIMP_PDB_STATUS;
+  return_values[0].data.d_status = GIMP_PDB_SUCCESS;
+  *nreturn_vals = 1;
+  *return_vals = return_values;
+  GimpPDBStatusType status = GIMP_PDB_EXECUTION_ERROR;
+  try {
+    status = run_procedure(nparams, param);
+  } catch (const std::exception&) {
+    status = GIMP_PDB_EXECUTION_ERROR;
+  }
+  return_values[0].data.d_status = status;
+}
+
+}  // namespace orvex

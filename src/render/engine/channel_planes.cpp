@@ -1,0 +1,30 @@
+#include "render/engine/channel_planes.hpp"
+
+#include <stdexcept>
+
+namespace orvex {
+
+ChannelPlanes alloc_planes(int count, std::int64_t width, std::int64_t height) {
+  if (width < 0 || height < 0) throw std::invalid_argument("negative region size");
+  ChannelPlanes planes;
+  planes.width = width;
+  planes.height = height;
+  planes.planes.resize(static_cast<std::size_t>(count));
+  for (auto& plane : planes.planes) plane.assign(static_cast<std::size_t>(width * height), 0.0);
+  return planes;
+}
+
+ChannelPlanes read_planes(std::span<const std::uint8_t> pixels, int bpp, std::int64_t width,
+                          std::int64_t height) {
+  ChannelPlanes planes = alloc_planes(bpp, width, height);
+  const std::int64_t n = planes.pixel_count();
+  if (static_cast<std::int64_t>(pixels.size()) < n * bpp)
+    throw std::invalid_argument("pixel buffer smaller than the region");
+  for (int c = 0; c < bpp; ++c) {
+    std::span<double> plane = planes.plane(c);
+    for (std::int64_t i = 0; i < n; ++i) plane[i] = pixels[i * bpp + c] / 255.0;
+  }
+  return planes;
+}
+
+}  // namespace orvex

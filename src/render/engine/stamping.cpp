@@ -1,0 +1,270 @@
+#include "render/engine/stamping.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+
+namespace orvex {
+
+PathOrientation orientation_of(const RayPath& path) {
+  for (std::size_t n = 0; n < path.size(); ++n)
+    if (path[n].dx != static_cast<std::int32_t>(n)) return PathOrientation::along_columns;
+  return PathOrientation::along_rows;
+}
+
+OrientedPath orient_path(const RayPath& path) {
+  const bool rows = orientation_of(path) == PathOrientation::along_rows;
+  OrientedPath oriented;
+  oriented.weights.reserve(path.size());
+  for (std::size_t n = 0; n < path.size(); ++n) {
+    const RayPoint& p = path[n];
+    if (!rows && p.dy != static_cast<std::int32_t>(n))
+      throw std::logic_error("ray path advances neither by column nor by row");
+    const std::int64_t minor = rows ? p.dy : p.dx;
+    const auto major = static_cast<std::int64_t>(n);
+    oriented.weights.push_back(p.weight);
+    if (!oriented.runs.empty() && oriented.runs.back().minor == minor)
+      oriented.runs.back().last = major;
+    else
+      oriented.runs.push_back({minor, major, major});
+  }
+  return oriented;
+}
+
+double threshold_level(std::int32_t threshold) {
+  double t = threshold / 255.0;
+  if (t > 1.0) t = t - 1.0;
+  return t;
+}
+
+double test_value(const ChannelPlanes& source, int bpp, int threshold_type, int channel,
+                  std::int64_t i) {
+  if (bpp < 3) return source.plane(channel)[i];
+  const double r = source.plane(0)[i];
+  const double g = source.plane(1)[i];
+  const double b = source.plane(2)[i];
+  switch (threshold_type) {
+    case 1: return (g + r + b) / 3;
+    case 2: return g * 0.587 + r * 0.299 + b * 0.114;
+    default: return source.plane(channel)[i];
+  }
+}
+
+SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
+                           int channel) {
+  const double level = threshold_level(settings.threshold);
+  const std::span<const double> own = source.plane(channel);
+  SourceList list;
+  list.row_start.reserve(static_cast<std::size_t>(source.height + 1));
+  list.row_start.push_back(0);
+  for (std::int64_t row = 0; row < source.height; ++row) {
+    for (std::int64_t col = 0; col < source.width; ++col) {
+      const std::int64_t i = row * source.width + col;
+      if (!(test_value(source, bpp, settings.threshold_type, channel, i) >= level)) continue;
+      const double value = own[i];
+      if (!(value > 0)) continue;  // dark sources (and NaN) add nothing
+      list.position.push_back(static_cast<std::int32_t>(col));
+      list.value.push_back(std::min(value, 1.0));
+    }
+    list.row_start.push_back(list.size());
+  }
+  return list;
+}
+
+SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height) {
+  SourceList by_column;
+  by_column.row_start.assign(static_cast<std::size_t>(width + 1), 0);
+  for (std::int32_t col : by_row.position) ++by_column.row_start[static_cast<std::size_t>(col) + 1];
+  for (std::int64_t c = 0; c < width; ++c) by_column.row_start[c + 1] += by_column.row_start[c];
+  by_column.position.resize(by_row.position.size());
+  by_column.value.resize(by_row.value.size());
+  std::vector<std::int64_t> fill(by_column.row_start.begin(), by_column.row_start.end() - 1);
+  for (std::int64_t row = 0; row < height; ++row) {
+    for (std::int64_t k = by_row.row_start[row]; k < by_row.row_start[row + 1]; ++k) {
+      const std::int64_t slot = fill[static_cast<std::size_t>(by_row.position[k])]++;
+      by_column.position[slot] = static_cast<std::int32_t>(row);
+      by_column.value[slot] = by_row.value[k];
+    }
+  }
+  return by_column;
+}
+
+void stamp_ray(std::int64_t x, std::int64_t y, double value, const RayPath& path,
+               std::int64_t width, std::int64_t height, std::span<double> plane) {
+  if (value <= 0) return;
+  if (value > 1) value = 1;
+  plane[y * width + x] += value;
+  for (const RayPoint& p : path) {
+    const double w = p.weight * value;
+    std::int64_t a = x + p.dx;
+    std::int64_t b = y + p.dy;
+    if (a < width && b < height && a >= 0 && b >= 0) plane[b * width + a] += w;
+    a = x - p.dx;
+    b = y - p.dy;
+    if (a < width && b < height && a >= 0 && b >= 0) plane[b * width + a] += w;
+  }
+}
+
+namespace {
+
+// Adds every contribution of one oriented path that lands in plane row `row`.
+// `columns` is the row length of the plane, `rows` its row count.
+void gather_row(double* dst, std::int64_t row, const OrientedPath& path, const SourceList& sources,
+                std::int64_t columns, std::int64_t rows) {
+  const double* w = path.weights.data();
+  for (const OrientedPath::Run& run : path.runs) {
+    // Sources whose forward half reaches this row.
+    const std::int64_t forward_row = row - run.minor;
+    if (forward_row >= 0 && forward_row < rows) {
+      for (std::int64_t k = sources.row_start[forward_row]; k < sources.row_start[forward_row + 1];
+           ++k) {
+        const std::int64_t c = sources.position[k];
+        const double v = sources.value[k];
+        const std::int64_t lo = std::max(run.first, -c);
+        const std::int64_t hi = std::min(run.last, columns - 1 - c);
+        double* base = dst + c;
+        for (std::int64_t n = lo; n <= hi; ++n) base[n] += w[n] * v;
+      }
+    }
+    // Sources whose mirrored half reaches this row.
+    const std::int64_t mirror_row = row + run.minor;
+    if (mirror_row >= 0 && mirror_row < rows) {
+      for (std::int64_t k = sources.row_start[mirror_row]; k < sources.row_start[mirror_row + 1];
+           ++k) {
+        const std::int64_t c = sources.position[k];
+        const double v = sources.value[k];
+        const std::int64_t lo = std::max(run.first, c - columns + 1);
+        const std::int64_t hi = std::min(run.last, c);
+        double* base = dst + c;
+        for (std::int64_t n = lo; n <= hi; ++n) base[-n] += w[n] * v;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void stamp_band(const BandTask& task, const RenderJob& job) {
+  const ChannelStampPlan& plan = job.plans[static_cast<std::size_t>(task.channel)];
+  if (plan.slot_count == 0) return;
+  double* acc = job.accumulation->plane(task.channel).data();
+  for (std::int64_t row = task.rows.first; row <= task.rows.last; ++row) {
+    double* dst = acc + row * job.width;
+    // Every slot adds the source's own value once at the source pixel.
+    for (std::int64_t k = plan.by_row.row_start[row]; k < plan.by_row.row_start[row + 1]; ++k)
+      for (int s = 0; s < plan.slot_count; ++s) dst[plan.by_row.position[k]] += plan.by_row.value[k];
+    for (const OrientedPath& path : plan.row_paths)
+      gather_row(dst, row, path, plan.by_row, job.width, job.height);
+  }
+  if (plan.column_paths.empty()) return;
+  double* transposed = job.transposed->plane(task.channel).data();
+  for (std::int64_t col = task.columns.first; col <= task.columns.last; ++col) {
+    double* dst = transposed + col * job.height;
+    for (const OrientedPath& path : plan.column_paths)
+      gather_row(dst, col, path, plan.by_column, job.height, job.width);
+  }
+}
+
+void fold_transposed(std::span<const double> transposed, std::span<double> accumulation,
+                     std::int64_t width, std::int64_t height) {
+  constexpr std::int64_t kBlock = 64;  // keeps both access patterns inside the cache
+  for (std::int64_t y0 = 0; y0 < height; y0 += kBlock) {
+    const std::int64_t y1 = std::min(height, y0 + kBlock);
+    for (std::int64_t x0 = 0; x0 < width; x0 += kBlock) {
+      const std::int64_t x1 = std::min(width, x0 + kBlock);
+      for (std::int64_t y = y0; y < y1; ++y)
+        for (std::int64_t x = x0; x < x1; ++x)
+          accumulation[y * width + x] += transposed[x * height + y];
+    }
+  }
+}
+
+namespace {
+
+struct PoolContext {
+  const RenderJob* job;
+  const ProgressCallback* progress;
+  std::mutex progress_mutex;
+  int progress_done = 0;
+  int progress_total = 0;
+};
+
+void run_task(gpointer data, gpointer user_data) {
+  auto* task = static_cast<const BandTask*>(data);
+  auto* context = static_cast<PoolContext*>(user_data);
+  stamp_band(*task, *context->job);
+  const std::lock_guard lock(context->progress_mutex);
+  if (context->progress_total != 0 && *context->progress) {
+    ++context->progress_done;
+    (*context->progress)(static_cast<double>(context->progress_done) / context->progress_total);
+  }
+}
+
+ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
+                           int channel, const RayPathSet& set) {
+  ChannelStampPlan plan;
+  for (const auto& slot : set.slots) {
+    if (!slot) continue;
+    ++plan.slot_count;
+    auto& target = orientation_of(*slot) == PathOrientation::along_rows ? plan.row_paths
+                                                                           : plan.column_paths;
+    target.push_back(orient_path(*slot));
+  }
+  plan.by_row = collect_sources(source, bpp, settings, channel);
+  if (!plan.column_paths.empty())
+    plan.by_column = transpose_sources(plan.by_row, source.width, source.height);
+  return plan;
+}
+
+// Channel-major, as the pool should start on one channel's bands together.
+std::vector<BandTask> make_tasks(const RenderJob& job, int channels, int bands) {
+  std::vector<BandTask> tasks;
+  tasks.reserve(static_cast<std::size_t>(channels) * static_cast<std::size_t>(bands));
+  for (int c = 0; c < channels; ++c)
+    for (int k = 0; k < bands; ++k)
+      tasks.push_back({c, band_rows(job.height, k, bands), band_rows(job.width, k, bands)});
+  return tasks;
+}
+
+}  // namespace
+
+ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlanes& source, int bpp,
+                              const std::vector<RayPathSet>& paths, const StampOptions& options) {
+  const int channels = colour_count(bpp);
+  if (static_cast<int>(paths.size()) < channels) throw std::invalid_argument("missing path sets");
+  RenderJob job;
+  job.width = source.width;
+  job.height = source.height;
+  job.bpp = bpp;
+  job.settings = settings;
+  bool any_columns = false;
+  for (int c = 0; c < channels; ++c) {
+    job.plans.push_back(make_plan(source, bpp, settings, c, paths[static_cast<std::size_t>(c)]));
+    any_columns = any_columns || !job.plans.back().column_paths.empty();
+  }
+  ChannelPlanes accumulation = alloc_planes(channels, source.width, source.height);
+  ChannelPlanes transposed;
+  if (any_columns) transposed = alloc_planes(channels, source.height, source.width);
+  job.accumulation = &accumulation;
+  job.transposed = &transposed;
+
+  const int threads = std::max(1, options.thread_count);
+  const int bands = band_count(source.height, threads);
+  const std::vector<BandTask> tasks = make_tasks(job, channels, bands);
+
+  PoolContext context{&job, &options.progress, {}, 0, options.progress ? static_cast<int>(tasks.size()) : 0};
+  GThreadPool* pool = g_thread_pool_new(run_task, &context, threads, FALSE, nullptr);
+  for (const BandTask& task : tasks)
+    g_thread_pool_push(pool, const_cast<BandTask*>(&task), nullptr);
+  g_thread_pool_free(pool, FALSE, TRUE);
+
+  if (any_columns)
+    for (int c = 0; c < channels; ++c)
+      if (!job.plans[static_cast<std::size_t>(c)].column_paths.empty())
+        fold_transposed(transposed.plane(c), accumulation.plane(c), source.width, source.height);
+  return accumulation;
+}
+
+}  // namespace orvex
