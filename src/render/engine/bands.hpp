@@ -8,6 +8,8 @@ namespace orvex {
 struct RowRange {
   std::int64_t first;
   std::int64_t last;  // inclusive; first > last means empty
+
+  bool operator==(const RowRange&) const = default;
 };
 
 // One band per processor, but a single band when there are fewer than two rows per processor.

@@ -54,7 +54,10 @@ double test_value(const ChannelPlanes& source, int bpp, int threshold_type, int 
 
 SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
                            int channel) {
-  const double level = threshold_level(settings.threshold);
+  // The weighted mean of pure white is 0.9999999999999999, not 1: without some slack a
+  // white (or exactly-at-threshold gray) pixel would fail its own level under the averages.
+  constexpr double kSlack = 1e-12;
+  const double level = threshold_level(settings.threshold) - kSlack;
   const std::span<const double> own = source.plane(channel);
   SourceList list;
   list.row_start.reserve(static_cast<std::size_t>(source.height + 1));

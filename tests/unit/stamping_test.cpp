@@ -1,0 +1,226 @@
+#include "render/engine/stamping.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "render/engine/render_region.hpp"
+
+namespace orvex {
+namespace {
+
+// A plain single-threaded stamping that visits every pixel and adds every ray point
+// one by one: the oracle for the banded, gathered implementation.
+ChannelPlanes reference_accumulation(const FilterSettings& s, const ChannelPlanes& src, int bpp,
+                                     const std::vector<RayPathSet>& paths) {
+  const int colours = colour_count(bpp);
+  ChannelPlanes acc = alloc_planes(colours, src.width, src.height);
+  double t = s.threshold / 255.0;
+  if (t > 1.0) t -= 1.0;
+  for (int c = 0; c < colours; ++c) {
+    for (std::int64_t y = 0; y < src.height; ++y) {
+      for (std::int64_t x = 0; x < src.width; ++x) {
+        const std::int64_t i = y * src.width + x;
+        double v = src.plane(c)[i];
+        if (bpp >= 3 && s.threshold_type == 1)
+          v = (src.plane(1)[i] + src.plane(0)[i] + src.plane(2)[i]) / 3;
+        if (bpp >= 3 && s.threshold_type == 2)
+          v = src.plane(1)[i] * 0.587 + src.plane(0)[i] * 0.299 + src.plane(2)[i] * 0.114;
+        if (!(v >= t - 1e-12)) continue;  // averages of white fall one ulp short of 1
+        double value = src.plane(c)[i];
+        if (value <= 0) continue;
+        value = std::min(value, 1.0);
+        for (int slot = 0; slot < s.line_type; ++slot) {
+          std::span<double> plane = acc.plane(c);
+          plane[i] += value;
+          for (const RayPoint& p : *paths[c].slots[slot]) {
+            const std::int64_t a = x + p.dx, b = y + p.dy, a2 = x - p.dx, b2 = y - p.dy;
+            if (a >= 0 && a < src.width && b >= 0 && b < src.height)
+              plane[b * src.width + a] += p.weight * value;
+            if (a2 >= 0 && a2 < src.width && b2 >= 0 && b2 < src.height)
+              plane[b2 * src.width + a2] += p.weight * value;
+          }
+        }
+      }
+    }
+  }
+  return acc;
+}
+
+ChannelPlanes random_source(std::mt19937& rng, int bpp, std::int64_t w, std::int64_t h,
+                            double bright_share) {
+  ChannelPlanes src = alloc_planes(bpp, w, h);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int c = 0; c < bpp; ++c)
+    for (double& v : src.planes[c]) v = (u(rng) < bright_share ? 255 : byte(rng) / 3) / 255.0;
+  return src;
+}
+
+ChannelPlanes run(const FilterSettings& s, const ChannelPlanes& src, int bpp, int threads) {
+  const auto paths = build_channel_paths(s, src.width, src.height, colour_count(bpp));
+  return accumulate_rays(s, src, bpp, paths, StampOptions{threads, {}});
+}
+
+void expect_close(const ChannelPlanes& got, const ChannelPlanes& want, const std::string& what) {
+  ASSERT_EQ(got.count(), want.count()) << what;
+  for (int c = 0; c < got.count(); ++c)
+    for (std::int64_t i = 0; i < got.pixel_count(); ++i) {
+      const double g = got.plane(c)[i], w = want.plane(c)[i];
+      ASSERT_NEAR(g, w, 1e-9 * std::max(1.0, std::fabs(w))) << what << " channel " << c << " index " << i;
+      if (w == 0.0) {
+        ASSERT_EQ(g, 0.0) << what;  // nothing reached it: exactly nothing
+      }
+    }
+}
+
+struct Shape {
+  int bpp;
+  std::int64_t width;
+  std::int64_t height;
+};
+
+TEST(Stamping, MatchesPlainStampingForEveryDirectionAndThreadCount) {
+  std::mt19937 rng(1234);
+  const Shape shapes[] = {{3, 23, 17}, {1, 9, 31}, {4, 16, 16}, {2, 1, 12}, {3, 12, 1}, {1, 1, 1}};
+  const double angles[] = {0, 30, 45, 46, 60, 90, 120, 135, 200, 300, 359};
+  for (const Shape& shape : shapes) {
+    const ChannelPlanes src = random_source(rng, shape.bpp, shape.width, shape.height, 0.1);
+    for (int line_type = 1; line_type <= 4; ++line_type) {
+      for (double angle : angles) {
+        FilterSettings s = default_settings();
+        s.line_type = line_type;
+        s.angle = angle;
+        s.threshold = 200;
+        s.threshold_type = static_cast<int>(angle) % 3;
+        s.s_density = 60;
+        const std::string what = "bpp " + std::to_string(shape.bpp) + " " + std::to_string(shape.width) +
+                                 "x" + std::to_string(shape.height) + " line " +
+                                 std::to_string(line_type) + " angle " + std::to_string(angle);
+        const auto paths = build_channel_paths(s, src.width, src.height, colour_count(shape.bpp));
+        const ChannelPlanes want = reference_accumulation(s, src, shape.bpp, paths);
+        expect_close(run(s, src, shape.bpp, 1), want, what + " 1 thread");
+        expect_close(run(s, src, shape.bpp, 2), want, what + " 2 threads");
+      }
+    }
+  }
+}
+
+TEST(Stamping, ResultIsBitIdenticalWhateverTheThreadCount) {
+  std::mt19937 rng(99);
+  const ChannelPlanes src = random_source(rng, 3, 64, 48, 0.2);
+  FilterSettings s = default_settings();
+  s.line_type = 4;
+  s.angle = 17;
+  s.threshold = 100;
+  const ChannelPlanes one = run(s, src, 3, 1);
+  for (int threads : {2, 3, 8}) {
+    const ChannelPlanes many = run(s, src, 3, threads);
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(many.planes[c], one.planes[c]) << threads;
+  }
+  EXPECT_EQ(run(s, src, 3, 2).planes, run(s, src, 3, 2).planes);
+}
+
+TEST(Stamping, SourcePixelReceivesThreeTimesItsValuePerDirection) {
+  ChannelPlanes src = alloc_planes(1, 9, 9);
+  src.plane(0)[4 * 9 + 4] = 0.5;
+  FilterSettings s = default_settings();
+  s.threshold = 100;
+  s.line_type = 4;
+  const ChannelPlanes acc = run(s, src, 1, 2);
+  EXPECT_DOUBLE_EQ(acc.plane(0)[4 * 9 + 4], 12 * 0.5);
+}
+
+TEST(Stamping, CornerSourceKeepsTheHalfThatFallsInside) {
+  ChannelPlanes src = alloc_planes(1, 6, 6);
+  src.plane(0)[0] = 1.0;
+  FilterSettings s = default_settings();
+  s.threshold = 250;
+  s.line_type = 1;
+  s.angle = 45;
+  const auto paths = build_channel_paths(s, 6, 6, 1);
+  const ChannelPlanes acc = run(s, src, 1, 1);
+  const RayPath& path = *paths[0].slots[0];
+  EXPECT_DOUBLE_EQ(acc.plane(0)[0], 3.0);
+  for (int n = 1; n < 6; ++n) EXPECT_DOUBLE_EQ(acc.plane(0)[n * 6 + n], path[n].weight) << n;
+  EXPECT_EQ(acc.plane(0)[1], 0.0);
+}
+
+TEST(Stamping, ThresholdLevels) {
+  EXPECT_EQ(threshold_level(0), 0.0);
+  EXPECT_EQ(threshold_level(255), 1.0);
+  EXPECT_NEAR(threshold_level(256), 1.0 / 255, 1e-15);
+  EXPECT_DOUBLE_EQ(threshold_level(510), 1.0);
+  EXPECT_GT(threshold_level(511), 1.0);
+}
+
+TEST(Stamping, SourceSelectionFollowsTheThresholdType) {
+  ChannelPlanes red = alloc_planes(3, 1, 1);
+  red.plane(0)[0] = 1.0;  // a pure red pixel
+  FilterSettings s = default_settings();
+  s.threshold_type = 1;
+  s.threshold = 200;
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(collect_sources(red, 3, s, c).size(), 0) << c;
+  s.threshold = 80;
+  EXPECT_EQ(collect_sources(red, 3, s, 0).size(), 1);
+  EXPECT_EQ(collect_sources(red, 3, s, 1).size(), 0);  // passes, but stamps its own value 0
+  ChannelPlanes white = alloc_planes(4, 1, 1);
+  for (int c = 0; c < 3; ++c) white.plane(c)[0] = 1.0;
+  white.plane(3)[0] = 0.0;  // alpha never enters the test
+  for (int type = 0; type < 3; ++type) {
+    s.threshold_type = type;
+    s.threshold = 255;
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(collect_sources(white, 4, s, c).size(), 1);
+  }
+  ChannelPlanes gray = alloc_planes(3, 1, 1);
+  for (int c = 0; c < 3; ++c) gray.plane(c)[0] = 200 / 255.0;
+  s.threshold = 200;  // a gray exactly at the threshold passes under every type
+  for (int type = 0; type < 3; ++type) {
+    s.threshold_type = type;
+    EXPECT_EQ(collect_sources(gray, 3, s, 1).size(), 1) << type;
+  }
+  s.threshold = 511;
+  EXPECT_EQ(collect_sources(white, 4, s, 0).size(), 0);
+}
+
+TEST(Stamping, ThresholdZeroStillSkipsDarkPixels) {
+  ChannelPlanes gray = alloc_planes(1, 3, 1);
+  gray.plane(0)[1] = 0.25;
+  FilterSettings s = default_settings();
+  s.threshold = 0;
+  const SourceList list = collect_sources(gray, 1, s, 0);
+  ASSERT_EQ(list.size(), 1);
+  EXPECT_EQ(list.position[0], 1);
+  EXPECT_EQ(list.value[0], 0.25);
+}
+
+TEST(Stamping, ProgressReportsEveryTaskOnce) {
+  std::mt19937 rng(5);
+  const ChannelPlanes src = random_source(rng, 3, 20, 40, 0.05);
+  FilterSettings s = default_settings();
+  std::vector<double> fractions;
+  StampOptions options{4, [&](double f) { fractions.push_back(f); }};
+  accumulate_rays(s, src, 3, build_channel_paths(s, 20, 40, 3), options);
+  ASSERT_EQ(fractions.size(), 12u);  // 3 channels x 4 bands
+  std::sort(fractions.begin(), fractions.end());
+  for (int k = 0; k < 12; ++k) EXPECT_DOUBLE_EQ(fractions[k], (k + 1) / 12.0);
+}
+
+TEST(StampRay, AddsTheMirroredPairAndTheSourceOnce) {
+  std::vector<double> plane(25, 0.0);
+  const RayPath path = {{0, 0, 1.0}, {1, 0, 1.0}, {2, 1, 0.5}};
+  stamp_ray(2, 2, 2.0, path, 5, 5, plane);  // values above 1 count as 1
+  EXPECT_EQ(plane[12], 3.0);
+  EXPECT_EQ(plane[13], 1.0);
+  EXPECT_EQ(plane[11], 1.0);
+  EXPECT_EQ(plane[19], 0.5);
+  EXPECT_EQ(plane[5], 0.5);
+  stamp_ray(0, 0, -1.0, path, 5, 5, plane);
+  EXPECT_EQ(plane[0], 0.0);
+}
+
+}  // namespace
+}  // namespace orvex
