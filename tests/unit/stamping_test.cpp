@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "render/engine/fft_convolution.hpp"
 #include "render/engine/render_region.hpp"
 
 namespace orvex {
@@ -60,9 +61,10 @@ ChannelPlanes random_source(std::mt19937& rng, int bpp, std::int64_t w, std::int
   return src;
 }
 
-ChannelPlanes run(const FilterSettings& s, const ChannelPlanes& src, int bpp, int threads) {
+ChannelPlanes run(const FilterSettings& s, const ChannelPlanes& src, int bpp, int threads,
+                  StampMethod method = StampMethod::direct) {
   const auto paths = build_channel_paths(s, src.width, src.height, colour_count(bpp));
-  return accumulate_rays(s, src, bpp, paths, StampOptions{threads, {}});
+  return accumulate_rays(s, src, bpp, paths, StampOptions{threads, {}, method});
 }
 
 void expect_close(const ChannelPlanes& got, const ChannelPlanes& want, const std::string& what) {
@@ -104,6 +106,7 @@ TEST(Stamping, MatchesPlainStampingForEveryDirectionAndThreadCount) {
         const ChannelPlanes want = reference_accumulation(s, src, shape.bpp, paths);
         expect_close(run(s, src, shape.bpp, 1), want, what + " 1 thread");
         expect_close(run(s, src, shape.bpp, 2), want, what + " 2 threads");
+        expect_close(run(s, src, shape.bpp, 2, StampMethod::convolution), want, what + " convolution");
       }
     }
   }
@@ -220,6 +223,100 @@ TEST(StampRay, AddsTheMirroredPairAndTheSourceOnce) {
   EXPECT_EQ(plane[5], 0.5);
   stamp_ray(0, 0, -1.0, path, 5, 5, plane);
   EXPECT_EQ(plane[0], 0.0);
+}
+
+}  // namespace
+}  // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST(OrientedPath, RunsGroupPointsOfEqualMinorOffsetAndTailsTrim) {
+  const RayPath steep = {{0, 0, 1.0}, {0, 1, 1.0}, {1, 2, 0.5}, {1, 3, 1e-20}, {2, 4, 0.0}};
+  ASSERT_EQ(orientation_of(steep), PathOrientation::along_columns);
+  OrientedPath oriented = orient_path(steep);
+  ASSERT_EQ(oriented.runs.size(), 3u);
+  EXPECT_EQ(oriented.runs[1].minor, 1);
+  EXPECT_EQ(oriented.runs[1].first, 2);
+  EXPECT_EQ(oriented.runs[1].last, 3);
+  trim_negligible_tail(oriented);
+  EXPECT_EQ(oriented.weights.size(), 3u);
+  ASSERT_EQ(oriented.runs.size(), 2u);
+  EXPECT_EQ(oriented.runs[1].last, 2);
+  const RayPath shallow = {{0, 0, 1.0}, {1, 0, 1.0}, {2, -1, 0.3}};
+  EXPECT_EQ(orientation_of(shallow), PathOrientation::along_rows);
+  EXPECT_EQ(orient_path(shallow).runs.back().minor, -1);
+}
+
+}  // namespace
+}  // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST(Convolution, DenseSourcesOnALargerImageMatchDirectStamping) {
+  std::mt19937 rng(31);
+  ChannelPlanes src = alloc_planes(3, 150, 110);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (auto& plane : src.planes)
+    for (double& v : plane) v = byte(rng) / 255.0;
+  for (int line_type : {1, 4}) {
+    FilterSettings s = default_settings();
+    s.threshold = 128;
+    s.line_type = line_type;
+    s.angle = 33;
+    s.s_extent = 90;  // long rays: nothing trims
+    const ChannelPlanes direct = run(s, src, 3, 2, StampMethod::direct);
+    const ChannelPlanes convolved = run(s, src, 3, 2, StampMethod::convolution);
+    for (int c = 0; c < 3; ++c)
+      for (std::int64_t i = 0; i < src.pixel_count(); ++i)
+        ASSERT_NEAR(convolved.plane(c)[i], direct.plane(c)[i],
+                    1e-9 * std::max(1.0, std::fabs(direct.plane(c)[i])))
+            << "line " << line_type << " channel " << c << " index " << i;
+  }
+}
+
+TEST(Convolution, PixelsNoRayReachesStayExactlyZero) {
+  ChannelPlanes src = alloc_planes(1, 40, 30);
+  src.plane(0)[10 * 40 + 20] = 1.0;
+  FilterSettings s = default_settings();
+  s.line_type = 2;
+  const ChannelPlanes acc = run(s, src, 1, 1, StampMethod::convolution);
+  for (std::int64_t y = 0; y < 30; ++y)
+    for (std::int64_t x = 0; x < 40; ++x)
+      if (x != 20 && y != 10) {
+        ASSERT_EQ(acc.plane(0)[y * 40 + x], 0.0) << x << "," << y;
+      }
+  EXPECT_NEAR(acc.plane(0)[10 * 40 + 20], 6.0, 1e-12);
+}
+
+TEST(Convolution, CostModelPrefersTransformsForDenseSourcesOnly) {
+  const auto plan_for = [](double share) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> u(0, 1);
+    ChannelPlanes src = alloc_planes(1, 400, 300);
+    for (double& v : src.planes[0]) v = u(rng) < share ? 1.0 : 0.0;
+    FilterSettings s = default_settings();
+    s.line_type = 4;
+    s.s_extent = 100;
+    const auto paths = build_channel_paths(s, 400, 300, 1);
+    ChannelStampPlan plan;
+    plan.slot_count = 4;
+    for (const auto& slot : paths[0].slots) {
+      OrientedPath p = orient_path(*slot);
+      (orientation_of(*slot) == PathOrientation::along_rows ? plan.row_paths : plan.column_paths)
+          .push_back(p);
+    }
+    plan.by_row = collect_sources(src, 1, s, 0);
+    return plan;
+  };
+  const ChannelStampPlan dense = plan_for(0.5);
+  const ChannelStampPlan sparse = plan_for(0.0005);
+  EXPECT_LT(convolution_cost(400, 300, dense), direct_cost(dense));
+  EXPECT_GT(convolution_cost(400, 300, sparse), direct_cost(sparse));
+  const ConvolutionSize size = convolution_size(400, 300, kernel_reach(dense));
+  EXPECT_GE(size.width, 400 + 399);
+  EXPECT_GE(size.height, 300 + 299);
 }
 
 }  // namespace

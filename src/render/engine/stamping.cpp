@@ -1,8 +1,11 @@
 #include "render/engine/stamping.hpp"
 
+#include "render/engine/fft_convolution.hpp"
+
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <stdexcept>
 
@@ -31,6 +34,14 @@ OrientedPath orient_path(const RayPath& path) {
       oriented.runs.push_back({minor, major, major});
   }
   return oriented;
+}
+
+void trim_negligible_tail(OrientedPath& path, double negligible) {
+  std::int64_t keep = static_cast<std::int64_t>(path.weights.size());
+  while (keep > 1 && !(std::fabs(path.weights[keep - 1]) >= negligible)) --keep;
+  path.weights.resize(static_cast<std::size_t>(keep));
+  while (!path.runs.empty() && path.runs.back().first >= keep) path.runs.pop_back();
+  if (!path.runs.empty()) path.runs.back().last = std::min(path.runs.back().last, keep - 1);
 }
 
 double threshold_level(std::int32_t threshold) {
@@ -192,17 +203,20 @@ struct PoolContext {
   std::mutex progress_mutex;
   int progress_done = 0;
   int progress_total = 0;
+
+  void report_done() {
+    const std::lock_guard lock(progress_mutex);
+    if (progress_total == 0 || !*progress) return;
+    ++progress_done;
+    (*progress)(static_cast<double>(progress_done) / progress_total);
+  }
 };
 
 void run_task(gpointer data, gpointer user_data) {
   auto* task = static_cast<const BandTask*>(data);
   auto* context = static_cast<PoolContext*>(user_data);
   stamp_band(*task, *context->job);
-  const std::lock_guard lock(context->progress_mutex);
-  if (context->progress_total != 0 && *context->progress) {
-    ++context->progress_done;
-    (*context->progress)(static_cast<double>(context->progress_done) / context->progress_total);
-  }
+  context->report_done();
 }
 
 ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
@@ -214,6 +228,7 @@ ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSet
     auto& target = orientation_of(*slot) == PathOrientation::along_rows ? plan.row_paths
                                                                            : plan.column_paths;
     target.push_back(orient_path(*slot));
+    trim_negligible_tail(target.back());
   }
   plan.by_row = collect_sources(source, bpp, settings, channel);
   if (!plan.column_paths.empty())
@@ -233,6 +248,17 @@ std::vector<BandTask> make_tasks(const RenderJob& job, int channels, int bands) 
 
 }  // namespace
 
+namespace {
+
+bool use_convolution(const ChannelStampPlan& plan, std::int64_t width, std::int64_t height,
+                     StampMethod method) {
+  if (plan.slot_count == 0 || plan.by_row.size() == 0) return false;
+  if (method != StampMethod::automatic) return method == StampMethod::convolution;
+  return convolution_cost(width, height, plan) < direct_cost(plan);
+}
+
+}  // namespace
+
 ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlanes& source, int bpp,
                               const std::vector<RayPathSet>& paths, const StampOptions& options) {
   const int channels = colour_count(bpp);
@@ -242,31 +268,44 @@ ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlane
   job.height = source.height;
   job.bpp = bpp;
   job.settings = settings;
-  bool any_columns = false;
-  for (int c = 0; c < channels; ++c) {
+  for (int c = 0; c < channels; ++c)
     job.plans.push_back(make_plan(source, bpp, settings, c, paths[static_cast<std::size_t>(c)]));
-    any_columns = any_columns || !job.plans.back().column_paths.empty();
-  }
-  ChannelPlanes accumulation = alloc_planes(channels, source.width, source.height);
-  ChannelPlanes transposed;
-  if (any_columns) transposed = alloc_planes(channels, source.height, source.width);
+
+  std::vector<bool> convolved(static_cast<std::size_t>(channels));
+  for (int c = 0; c < channels; ++c)
+    convolved[c] = use_convolution(job.plans[c], job.width, job.height, options.method);
+
+  ChannelPlanes accumulation = alloc_planes(channels, job.width, job.height);
+  // Steep rays of directly stamped channels go into a transposed plane, so that
+  // they too stream along memory.
+  ChannelPlanes transposed{job.height, job.width, std::vector<std::vector<double>>(channels)};
+  for (int c = 0; c < channels; ++c)
+    if (!convolved[c] && !job.plans[c].column_paths.empty())
+      transposed.planes[c].assign(static_cast<std::size_t>(job.width * job.height), 0.0);
   job.accumulation = &accumulation;
   job.transposed = &transposed;
 
   const int threads = std::max(1, options.thread_count);
-  const int bands = band_count(source.height, threads);
-  const std::vector<BandTask> tasks = make_tasks(job, channels, bands);
+  const int bands = band_count(job.height, threads);
+  std::vector<BandTask> tasks;
+  for (const BandTask& task : make_tasks(job, channels, bands))
+    if (!convolved[task.channel]) tasks.push_back(task);
+  const int convolved_count = static_cast<int>(std::count(convolved.begin(), convolved.end(), true));
 
-  PoolContext context{&job, &options.progress, {}, 0, options.progress ? static_cast<int>(tasks.size()) : 0};
+  PoolContext context{&job, &options.progress, {}, 0,
+                      options.progress ? static_cast<int>(tasks.size()) + convolved_count : 0};
+  for (int c = 0; c < channels; ++c) {
+    if (!convolved[c]) continue;
+    convolve_channel(job.plans[c], job.width, job.height, threads, accumulation.plane(c));
+    context.report_done();
+  }
   GThreadPool* pool = g_thread_pool_new(run_task, &context, threads, FALSE, nullptr);
-  for (const BandTask& task : tasks)
-    g_thread_pool_push(pool, const_cast<BandTask*>(&task), nullptr);
+  for (const BandTask& task : tasks) g_thread_pool_push(pool, const_cast<BandTask*>(&task), nullptr);
   g_thread_pool_free(pool, FALSE, TRUE);
 
-  if (any_columns)
-    for (int c = 0; c < channels; ++c)
-      if (!job.plans[static_cast<std::size_t>(c)].column_paths.empty())
-        fold_transposed(transposed.plane(c), accumulation.plane(c), source.width, source.height);
+  for (int c = 0; c < channels; ++c)
+    if (!transposed.planes[c].empty())
+      fold_transposed(transposed.plane(c), accumulation.plane(c), job.width, job.height);
   return accumulation;
 }
 

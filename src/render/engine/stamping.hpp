@@ -35,6 +35,14 @@ enum class PathOrientation { along_rows, along_columns };
 PathOrientation orientation_of(const RayPath& path);
 OrientedPath orient_path(const RayPath& path);
 
+// Weights below this add less than 1e-10 to any pixel even when thousands of
+// sources line up, far below what a byte can show.
+inline constexpr double kNegligibleWeight = 1e-15;
+
+// Drops the far end of a path where every weight is negligible (the Gaussian
+// envelopes make most of a long ray's tail vanish).
+void trim_negligible_tail(OrientedPath& path, double negligible = kNegligibleWeight);
+
 // Source pixels of one channel grouped by plane row (compressed sparse rows).
 struct SourceList {
   std::vector<std::int64_t> row_start;  // size rows + 1
@@ -91,9 +99,16 @@ void stamp_band(const BandTask& task, const RenderJob& job);
 void fold_transposed(std::span<const double> transposed, std::span<double> accumulation,
                      std::int64_t width, std::int64_t height);
 
+enum class StampMethod {
+  automatic,    // whichever a cost model expects to be faster, per channel
+  direct,       // ray by ray
+  convolution,  // FFT convolution with the channel's line kernel
+};
+
 struct StampOptions {
   int thread_count = 1;
   ProgressCallback progress;  // may be empty
+  StampMethod method = StampMethod::automatic;
 };
 
 // Builds the plans and runs every band of every colour channel on a pool of
