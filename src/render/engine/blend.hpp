@@ -28,6 +28,7 @@ inline std::uint8_t to_byte(double value) {
 
 // Writes the blended region into `out` (interleaved like `base`). Alpha is copied unchanged.
 void blend_to_bytes(double brightness, std::span<const std::uint8_t> base, int bpp,
-                    const ChannelPlanes& accumulation, std::span<std::uint8_t> out);
+                    const ChannelPlanes& accumulation, std::span<std::uint8_t> out,
+                    int thread_count = 1);
 
 }  // namespace orvex

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "render/engine/parallel.hpp"
+
 namespace orvex {
 
 ChannelPlanes alloc_planes(int count, std::int64_t width, std::int64_t height) {
@@ -15,15 +17,17 @@ ChannelPlanes alloc_planes(int count, std::int64_t width, std::int64_t height) {
 }
 
 ChannelPlanes read_planes(std::span<const std::uint8_t> pixels, int bpp, std::int64_t width,
-                          std::int64_t height) {
+                          std::int64_t height, int thread_count) {
   ChannelPlanes planes = alloc_planes(bpp, width, height);
   const std::int64_t n = planes.pixel_count();
   if (static_cast<std::int64_t>(pixels.size()) < n * bpp)
     throw std::invalid_argument("pixel buffer smaller than the region");
-  for (int c = 0; c < bpp; ++c) {
-    std::span<double> plane = planes.plane(c);
-    for (std::int64_t i = 0; i < n; ++i) plane[i] = pixels[i * bpp + c] / 255.0;
-  }
+  parallel_for(n, thread_count, [&](std::int64_t begin, std::int64_t end) {
+    for (int c = 0; c < bpp; ++c) {
+      std::span<double> plane = planes.plane(c);
+      for (std::int64_t i = begin; i < end; ++i) plane[i] = pixels[i * bpp + c] / 255.0;
+    }
+  });
   return planes;
 }
 

@@ -22,7 +22,7 @@ ChannelPlanes alloc_planes(int count, std::int64_t width, std::int64_t height);
 
 // Splits interleaved bytes (bpp channels per pixel, row-major) into planes.
 ChannelPlanes read_planes(std::span<const std::uint8_t> pixels, int bpp, std::int64_t width,
-                          std::int64_t height);
+                          std::int64_t height, int thread_count = 1);
 
 // The channels that receive rays: all but a trailing alpha channel.
 constexpr int colour_count(int bpp) { return (bpp == 2 || bpp == 4) ? bpp - 1 : bpp; }

@@ -42,7 +42,8 @@ std::vector<std::uint8_t> render_region(const FilterSettings& requested, const P
   FilterSettings settings = requested;
   clamp_settings(settings);
 
-  ChannelPlanes source = read_planes(region.pixels, region.bpp, region.width, region.height);
+  ChannelPlanes source =
+      read_planes(region.pixels, region.bpp, region.width, region.height, hooks.thread_count);
   if (!mask.empty()) weight_by_selection(source, mask);
   if (settings.threshold > 254 && hooks.replace_sources) hooks.replace_sources(source);
   if (hooks.before_stamping) hooks.before_stamping();
@@ -50,12 +51,14 @@ std::vector<std::uint8_t> render_region(const FilterSettings& requested, const P
   const int colours = colour_count(region.bpp);
   const std::vector<RayPathSet> paths =
       build_channel_paths(settings, region.width, region.height, colours);
-  const ChannelPlanes accumulation = accumulate_rays(
-      settings, source, region.bpp, paths, StampOptions{hooks.thread_count, hooks.progress});
-  source = {};  // the blend reads the original bytes; give the memory back first
+  // The blend reads the original bytes, so the source planes can go with the stamping.
+  const ChannelPlanes accumulation =
+      accumulate_rays(settings, std::move(source), region.bpp, paths,
+                      StampOptions{hooks.thread_count, hooks.progress});
 
   std::vector<std::uint8_t> out(region.pixels.size());
-  blend_to_bytes(settings.brightness, region.pixels, region.bpp, accumulation, out);
+  blend_to_bytes(settings.brightness, region.pixels, region.bpp, accumulation, out,
+                 hooks.thread_count);
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "render/engine/stamping.hpp"
 
 #include "render/engine/fft_convolution.hpp"
+#include "render/engine/parallel.hpp"
 
 #include <glib.h>
 
@@ -63,17 +64,19 @@ double test_value(const ChannelPlanes& source, int bpp, int threshold_type, int 
   }
 }
 
-SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
-                           int channel) {
+namespace {
+
+SourceList collect_rows(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
+                        int channel, std::int64_t first_row, std::int64_t end_row) {
   // The weighted mean of pure white is 0.9999999999999999, not 1: without some slack a
   // white (or exactly-at-threshold gray) pixel would fail its own level under the averages.
   constexpr double kSlack = 1e-12;
   const double level = threshold_level(settings.threshold) - kSlack;
   const std::span<const double> own = source.plane(channel);
   SourceList list;
-  list.row_start.reserve(static_cast<std::size_t>(source.height + 1));
+  list.row_start.reserve(static_cast<std::size_t>(end_row - first_row + 1));
   list.row_start.push_back(0);
-  for (std::int64_t row = 0; row < source.height; ++row) {
+  for (std::int64_t row = first_row; row < end_row; ++row) {
     for (std::int64_t col = 0; col < source.width; ++col) {
       const std::int64_t i = row * source.width + col;
       if (!(test_value(source, bpp, settings.threshold_type, channel, i) >= level)) continue;
@@ -84,6 +87,31 @@ SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSet
     }
     list.row_start.push_back(list.size());
   }
+  return list;
+}
+
+void append(SourceList& list, const SourceList& part) {
+  const std::int64_t offset = list.size();
+  for (std::size_t r = 1; r < part.row_start.size(); ++r) list.row_start.push_back(part.row_start[r] + offset);
+  list.position.insert(list.position.end(), part.position.begin(), part.position.end());
+  list.value.insert(list.value.end(), part.value.begin(), part.value.end());
+}
+
+}  // namespace
+
+SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
+                           int channel, int thread_count) {
+  const int chunks = static_cast<int>(std::clamp<std::int64_t>(thread_count, 1, std::max<std::int64_t>(source.height, 1)));
+  std::vector<SourceList> parts(static_cast<std::size_t>(chunks));
+  parallel_for(chunks, chunks, [&](std::int64_t begin, std::int64_t end) {
+    for (std::int64_t k = begin; k < end; ++k)
+      parts[k] = collect_rows(source, bpp, settings, channel, k * source.height / chunks,
+                              (k + 1) * source.height / chunks);
+  });
+  if (chunks == 1) return std::move(parts[0]);
+  SourceList list;
+  list.row_start.push_back(0);
+  for (const SourceList& part : parts) append(list, part);
   return list;
 }
 
@@ -181,11 +209,13 @@ void stamp_band(const BandTask& task, const RenderJob& job) {
   }
 }
 
-void fold_transposed(std::span<const double> transposed, std::span<double> accumulation,
-                     std::int64_t width, std::int64_t height) {
+namespace {
+
+void fold_rows(std::span<const double> transposed, std::span<double> accumulation,
+               std::int64_t width, std::int64_t height, std::int64_t first_row, std::int64_t end_row) {
   constexpr std::int64_t kBlock = 64;  // keeps both access patterns inside the cache
-  for (std::int64_t y0 = 0; y0 < height; y0 += kBlock) {
-    const std::int64_t y1 = std::min(height, y0 + kBlock);
+  for (std::int64_t y0 = first_row; y0 < end_row; y0 += kBlock) {
+    const std::int64_t y1 = std::min(end_row, y0 + kBlock);
     for (std::int64_t x0 = 0; x0 < width; x0 += kBlock) {
       const std::int64_t x1 = std::min(width, x0 + kBlock);
       for (std::int64_t y = y0; y < y1; ++y)
@@ -193,6 +223,18 @@ void fold_transposed(std::span<const double> transposed, std::span<double> accum
           accumulation[y * width + x] += transposed[x * height + y];
     }
   }
+}
+
+}  // namespace
+
+void fold_transposed(std::span<const double> transposed, std::span<double> accumulation,
+                     std::int64_t width, std::int64_t height, int thread_count) {
+  constexpr std::int64_t kRowsPerChunk = 64;
+  const std::int64_t chunks = (height + kRowsPerChunk - 1) / kRowsPerChunk;
+  parallel_for(chunks, thread_count, [&](std::int64_t first, std::int64_t end) {
+    fold_rows(transposed, accumulation, width, height, first * kRowsPerChunk,
+              std::min(height, end * kRowsPerChunk));
+  });
 }
 
 namespace {
@@ -220,7 +262,7 @@ void run_task(gpointer data, gpointer user_data) {
 }
 
 ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
-                           int channel, const RayPathSet& set) {
+                           int channel, const RayPathSet& set, int thread_count) {
   ChannelStampPlan plan;
   for (const auto& slot : set.slots) {
     if (!slot) continue;
@@ -230,7 +272,7 @@ ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSet
     target.push_back(orient_path(*slot));
     trim_negligible_tail(target.back());
   }
-  plan.by_row = collect_sources(source, bpp, settings, channel);
+  plan.by_row = collect_sources(source, bpp, settings, channel, thread_count);
   if (!plan.column_paths.empty())
     plan.by_column = transpose_sources(plan.by_row, source.width, source.height);
   return plan;
@@ -259,17 +301,20 @@ bool use_convolution(const ChannelStampPlan& plan, std::int64_t width, std::int6
 
 }  // namespace
 
-ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlanes& source, int bpp,
+ChannelPlanes accumulate_rays(const FilterSettings& settings, ChannelPlanes source, int bpp,
                               const std::vector<RayPathSet>& paths, const StampOptions& options) {
   const int channels = colour_count(bpp);
   if (static_cast<int>(paths.size()) < channels) throw std::invalid_argument("missing path sets");
+  const int threads = std::max(1, options.thread_count);
   RenderJob job;
   job.width = source.width;
   job.height = source.height;
   job.bpp = bpp;
   job.settings = settings;
   for (int c = 0; c < channels; ++c)
-    job.plans.push_back(make_plan(source, bpp, settings, c, paths[static_cast<std::size_t>(c)]));
+    job.plans.push_back(
+        make_plan(source, bpp, settings, c, paths[static_cast<std::size_t>(c)], threads));
+  source = {};  // the sources now live in the plans; give the planes back before allocating
 
   std::vector<bool> convolved(static_cast<std::size_t>(channels));
   for (int c = 0; c < channels; ++c)
@@ -285,7 +330,6 @@ ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlane
   job.accumulation = &accumulation;
   job.transposed = &transposed;
 
-  const int threads = std::max(1, options.thread_count);
   const int bands = band_count(job.height, threads);
   std::vector<BandTask> tasks;
   for (const BandTask& task : make_tasks(job, channels, bands))
@@ -305,7 +349,7 @@ ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlane
 
   for (int c = 0; c < channels; ++c)
     if (!transposed.planes[c].empty())
-      fold_transposed(transposed.plane(c), accumulation.plane(c), job.width, job.height);
+      fold_transposed(transposed.plane(c), accumulation.plane(c), job.width, job.height, threads);
   return accumulation;
 }
 

@@ -86,7 +86,7 @@ double test_value(const ChannelPlanes& source, int bpp, int threshold_type, int 
                   std::int64_t i);
 
 SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
-                           int channel);
+                           int channel, int thread_count = 1);
 SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height);
 
 // Adds one source's rays along a path, mirrored through the source, into a plane.
@@ -97,7 +97,7 @@ void stamp_band(const BandTask& task, const RenderJob& job);
 
 // Adds the transposed plane into the accumulation plane of the same channel.
 void fold_transposed(std::span<const double> transposed, std::span<double> accumulation,
-                     std::int64_t width, std::int64_t height);
+                     std::int64_t width, std::int64_t height, int thread_count = 1);
 
 enum class StampMethod {
   automatic,    // whichever a cost model expects to be faster, per channel
@@ -113,7 +113,8 @@ struct StampOptions {
 
 // Builds the plans and runs every band of every colour channel on a pool of
 // thread_count workers. Returns the accumulation planes of the colour channels.
-ChannelPlanes accumulate_rays(const FilterSettings& settings, const ChannelPlanes& source, int bpp,
+// Takes the source planes over and releases them as soon as the sources are collected.
+ChannelPlanes accumulate_rays(const FilterSettings& settings, ChannelPlanes source, int bpp,
                               const std::vector<RayPathSet>& paths, const StampOptions& options);
 
 }  // namespace orvex
