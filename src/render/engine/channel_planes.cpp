@@ -1,5 +1,6 @@
 #include "render/engine/channel_planes.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "render/engine/parallel.hpp"
@@ -17,13 +18,14 @@ ChannelPlanes alloc_planes(int count, std::int64_t width, std::int64_t height) {
 }
 
 ChannelPlanes read_planes(std::span<const std::uint8_t> pixels, int bpp, std::int64_t width,
-                          std::int64_t height, int thread_count) {
-  ChannelPlanes planes = alloc_planes(bpp, width, height);
+                          std::int64_t height, int thread_count, int plane_count) {
+  const int count = plane_count < 0 ? bpp : std::min(plane_count, bpp);
+  ChannelPlanes planes = alloc_planes(count, width, height);
   const std::int64_t n = planes.pixel_count();
   if (static_cast<std::int64_t>(pixels.size()) < n * bpp)
     throw std::invalid_argument("pixel buffer smaller than the region");
   parallel_for(n, thread_count, [&](std::int64_t begin, std::int64_t end) {
-    for (int c = 0; c < bpp; ++c) {
+    for (int c = 0; c < count; ++c) {
       std::span<double> plane = planes.plane(c);
       for (std::int64_t i = begin; i < end; ++i) plane[i] = pixels[i * bpp + c] / 255.0;
     }

@@ -20,9 +20,10 @@ struct ChannelPlanes {
 
 ChannelPlanes alloc_planes(int count, std::int64_t width, std::int64_t height);
 
-// Splits interleaved bytes (bpp channels per pixel, row-major) into planes.
+// Splits interleaved bytes (bpp channels per pixel, row-major) into planes: all of
+// them, or only the first `plane_count`.
 ChannelPlanes read_planes(std::span<const std::uint8_t> pixels, int bpp, std::int64_t width,
-                          std::int64_t height, int thread_count = 1);
+                          std::int64_t height, int thread_count = 1, int plane_count = -1);
 
 // The channels that receive rays: all but a trailing alpha channel.
 constexpr int colour_count(int bpp) { return (bpp == 2 || bpp == 4) ? bpp - 1 : bpp; }

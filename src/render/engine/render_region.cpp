@@ -42,13 +42,14 @@ std::vector<std::uint8_t> render_region(const FilterSettings& requested, const P
   FilterSettings settings = requested;
   clamp_settings(settings);
 
-  ChannelPlanes source =
-      read_planes(region.pixels, region.bpp, region.width, region.height, hooks.thread_count);
+  // Alpha never sends rays and the blend copies it from the bytes: only colour planes.
+  const int colours = colour_count(region.bpp);
+  ChannelPlanes source = read_planes(region.pixels, region.bpp, region.width, region.height,
+                                     hooks.thread_count, colours);
   if (!mask.empty()) weight_by_selection(source, mask);
   if (settings.threshold > 254 && hooks.replace_sources) hooks.replace_sources(source);
   if (hooks.before_stamping) hooks.before_stamping();
 
-  const int colours = colour_count(region.bpp);
   const std::vector<RayPathSet> paths =
       build_channel_paths(settings, region.width, region.height, colours);
   // The blend reads the original bytes, so the source planes can go with the stamping.

@@ -273,8 +273,6 @@ ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSet
     trim_negligible_tail(target.back());
   }
   plan.by_row = collect_sources(source, bpp, settings, channel, thread_count);
-  if (!plan.column_paths.empty())
-    plan.by_column = transpose_sources(plan.by_row, source.width, source.height);
   return plan;
 }
 
@@ -339,9 +337,14 @@ ChannelPlanes accumulate_rays(const FilterSettings& settings, ChannelPlanes sour
   PoolContext context{&job, &options.progress, {}, 0,
                       options.progress ? static_cast<int>(tasks.size()) + convolved_count : 0};
   for (int c = 0; c < channels; ++c) {
-    if (!convolved[c]) continue;
-    convolve_channel(job.plans[c], job.width, job.height, threads, accumulation.plane(c));
-    context.report_done();
+    ChannelStampPlan& plan = job.plans[c];
+    if (convolved[c]) {
+      convolve_channel(plan, job.width, job.height, threads, accumulation.plane(c));
+      plan.by_row = {};
+      context.report_done();
+    } else if (!plan.column_paths.empty()) {
+      plan.by_column = transpose_sources(plan.by_row, job.width, job.height);
+    }
   }
   GThreadPool* pool = g_thread_pool_new(run_task, &context, threads, FALSE, nullptr);
   for (const BandTask& task : tasks) g_thread_pool_push(pool, const_cast<BandTask*>(&task), nullptr);
