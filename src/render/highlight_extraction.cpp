@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kTempChannelName = "__orvex_temp_channel";
 constexpr gdouble kFeatherRadius = 2.0;
 
-// Alpha 0 keeps select-by-colour from treating the colour as a request for transparent pixels.
+// White. Its alpha plays no part: the default context never selects by transparency.
 constexpr GimpRGB kSaturated{1.0, 1.0, 1.0, 0.0};
 
 constexpr std::array<GimpChannelType, 3> kRgbComponents{GIMP_RED_CHANNEL, GIMP_GREEN_CHANNEL,
@@ -40,7 +40,7 @@ Origin region_origin(GimpDrawable* drawable, GimpPreview* preview) {
   return origin;
 }
 
-// Amount by which the saturated areas shrink: 1 px at 255, one more per step above.
+// 1 px at 255, one more per step above, so that higher thresholds keep only larger cores.
 gint shrink_steps(std::int32_t threshold) { return static_cast<gint>(threshold - 255.0) + 1; }
 
 // The copy is placed explicitly in both modes: the host's copy keeps the source layer's
@@ -114,10 +114,11 @@ void extract_highlights(GimpDrawable* drawable, GimpPreview* preview, int thresh
       colours == 3 ? std::span<const GimpChannelType>(kRgbComponents)
                    : std::span<const GimpChannelType>(kGrayComponents);
 
-  const gint32 user_image = gimp_drawable_get_image(drawable->drawable_id);
-  // Declared first so that it goes last: the context is popped before the image is deleted.
-  const TemporaryImage scratch(static_cast<gint>(width), static_cast<gint>(height),
-                               gimp_image_base_type(user_image));
+  // The drawable's own colour model, not its image's: a layer mask or channel is gray
+  // inside an RGB image.
+  const GimpImageBaseType base_type =
+      gimp_drawable_is_gray(drawable->drawable_id) ? GIMP_GRAY : GIMP_RGB;
+  const TemporaryImage scratch(static_cast<gint>(width), static_cast<gint>(height), base_type);
   const gint32 image = scratch.id();
   // Nobody can undo in an image without a display; the history would only hold layer copies.
   gimp_image_undo_disable(image);

@@ -6,6 +6,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
@@ -245,6 +246,10 @@ struct PoolContext {
   std::mutex progress_mutex;
   int progress_done = 0;
   int progress_total = 0;
+  // GLib's queue synchronises through its own futexes, which race detectors cannot
+  // see; these two make the hand-over to the workers and back explicit.
+  std::atomic<bool> job_ready{false};
+  std::atomic<int> tasks_finished{0};
 
   void report_done() {
     const std::lock_guard lock(progress_mutex);
@@ -257,8 +262,10 @@ struct PoolContext {
 void run_task(gpointer data, gpointer user_data) {
   auto* task = static_cast<const BandTask*>(data);
   auto* context = static_cast<PoolContext*>(user_data);
+  (void)context->job_ready.load(std::memory_order_acquire);
   stamp_band(*task, *context->job);
   context->report_done();
+  context->tasks_finished.fetch_add(1, std::memory_order_release);
 }
 
 ChannelStampPlan make_plan(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
@@ -346,9 +353,12 @@ ChannelPlanes accumulate_rays(const FilterSettings& settings, ChannelPlanes sour
       plan.by_column = transpose_sources(plan.by_row, job.width, job.height);
     }
   }
+  context.job_ready.store(true, std::memory_order_release);
   GThreadPool* pool = g_thread_pool_new(run_task, &context, threads, FALSE, nullptr);
   for (const BandTask& task : tasks) g_thread_pool_push(pool, const_cast<BandTask*>(&task), nullptr);
   g_thread_pool_free(pool, FALSE, TRUE);
+  if (context.tasks_finished.load(std::memory_order_acquire) != static_cast<int>(tasks.size()))
+    throw std::runtime_error("the worker pool did not run every band");
 
   for (int c = 0; c < channels; ++c)
     if (!transposed.planes[c].empty())
