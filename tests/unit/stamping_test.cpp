@@ -7,48 +7,16 @@
 #include <random>
 #include <vector>
 
+#include "plain_stamping.hpp"
 #include "render/engine/fft_convolution.hpp"
 #include "render/engine/render_region.hpp"
 
 namespace orvex {
 namespace {
 
-// A plain single-threaded stamping that visits every pixel and adds every ray point
-// one by one: the oracle for the banded, gathered implementation.
 ChannelPlanes reference_accumulation(const FilterSettings& s, const ChannelPlanes& src, int bpp,
                                      const std::vector<RayPathSet>& paths) {
-  const int colours = colour_count(bpp);
-  ChannelPlanes acc = alloc_planes(colours, src.width, src.height);
-  double t = s.threshold / 255.0;
-  if (t > 1.0) t -= 1.0;
-  for (int c = 0; c < colours; ++c) {
-    for (std::int64_t y = 0; y < src.height; ++y) {
-      for (std::int64_t x = 0; x < src.width; ++x) {
-        const std::int64_t i = y * src.width + x;
-        double v = src.plane(c)[i];
-        if (bpp >= 3 && s.threshold_type == 1)
-          v = (src.plane(1)[i] + src.plane(0)[i] + src.plane(2)[i]) / 3;
-        if (bpp >= 3 && s.threshold_type == 2)
-          v = src.plane(1)[i] * 0.587 + src.plane(0)[i] * 0.299 + src.plane(2)[i] * 0.114;
-        if (!(v >= t - 1e-12)) continue;  // averages of white fall one ulp short of 1
-        double value = src.plane(c)[i];
-        if (value <= 0) continue;
-        value = std::min(value, 1.0);
-        for (int slot = 0; slot < s.line_type; ++slot) {
-          std::span<double> plane = acc.plane(c);
-          plane[i] += value;
-          for (const RayPoint& p : *paths[c].slots[slot]) {
-            const std::int64_t a = x + p.dx, b = y + p.dy, a2 = x - p.dx, b2 = y - p.dy;
-            if (a >= 0 && a < src.width && b >= 0 && b < src.height)
-              plane[b * src.width + a] += p.weight * value;
-            if (a2 >= 0 && a2 < src.width && b2 >= 0 && b2 < src.height)
-              plane[b2 * src.width + a2] += p.weight * value;
-          }
-        }
-      }
-    }
-  }
-  return acc;
+  return orvex_testing::plain_accumulation(s, src, bpp, paths);
 }
 
 ChannelPlanes random_source(std::mt19937& rng, int bpp, std::int64_t w, std::int64_t h,
