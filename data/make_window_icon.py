@@ -7,6 +7,9 @@ picture below is drawn so that it does.
 
     python3 data/make_window_icon.py            # rewrites data/window-icon.pixdata
     python3 data/make_window_icon.py --ppm out.ppm   # also writes the picture as PPM
+
+gdk-pixbuf's own tool gives the same bytes from that picture:
+    convert out.ppm PNG24:out.png && gdk-pixbuf-pixdata --rle out.png check.pixdata
 """
 
 import argparse
@@ -21,8 +24,9 @@ MAGIC = 0x47646B50  # "GdkP"
 # colour type RGB | 8 bits per sample | run-length encoded
 PIXDATA_TYPE = 0x01 | (0x01 << 16) | (0x02 << 24)
 
-# A bright star of light rays on a dark night sky: a white core, long
-# horizontal and vertical rays and short diagonal ones that fade outwards.
+# A bright star of light rays on a night sky: a white core, long horizontal and
+# vertical rays, short diagonal ones, all fading outwards, and a small far star
+# (which also brings the encoded size to the required 254 bytes).
 PALETTE = {
     ".": (14, 16, 40),     # night sky
     "+": (58, 52, 96),     # faint glow
@@ -33,21 +37,21 @@ PALETTE = {
 }
 
 PICTURE = [
-    "................",
     ".......r........",
-    ".......r........",
+    ".......r....+...",
+    ".......o...+o+..",
+    ".......o....+...",
+    "....r.+y+.r.....",
+    ".....o+y+o......",
+    "....++yyy++.....",
+    "rrooyyyWyyyoorr.",
+    "....++yyy++.....",
+    ".....o+y+o......",
+    "....r.+y+.r.....",
     ".......o........",
-    "...r...o...r....",
-    "....o..y..o.....",
-    ".....oyyyo......",
-    ".rroyyyWyyyoorr.",
-    ".....oyyyo......",
-    "....o..y..o.....",
-    "...r...o...r....",
     ".......o........",
     ".......r........",
     ".......r........",
-    "................",
     "................",
 ]
 

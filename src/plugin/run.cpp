@@ -1,5 +1,7 @@
 #include "plugin/run.hpp"
 
+#include <gtk/gtk.h>
+
 #include <cstring>
 #include <exception>
 
@@ -44,6 +46,15 @@ void copy_parameters(const GimpParam* param) {
   settings.s_dephasing = param[15].data.d_float;
 }
 
+// gimp_ui_init ends the process when no display can be opened, which the host reports as a
+// crash; an interactive run without a display is refused with a status instead. The display
+// is the one GIMP names, as gimp_ui_init would pick it.
+bool display_available() {
+  const gchar* name = gimp_display_name();
+  if (name && *name) g_setenv("DISPLAY", name, TRUE);
+  return gtk_init_check(nullptr, nullptr);
+}
+
 void bind_catalogue() {
   bindtextdomain(ORVEX_TEXT_DOMAIN, gimp_locale_directory());
   bind_textdomain_codeset(ORVEX_TEXT_DOMAIN, "UTF-8");
@@ -60,7 +71,7 @@ GimpPDBStatusType run_procedure(gint nparams, const GimpParam* param) {
   switch (run_mode) {
     case GIMP_RUN_INTERACTIVE:
       load_last_values();
-      if (!show_dialog(drawable.get())) return GIMP_PDB_EXECUTION_ERROR;
+      if (!display_available() || !show_dialog(drawable.get())) return GIMP_PDB_EXECUTION_ERROR;
       break;
     case GIMP_RUN_NONINTERACTIVE:
       if (nparams != static_cast<gint>(kParamCount)) return GIMP_PDB_EXECUTION_ERROR;
