@@ -8,8 +8,8 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config g++ gettext
   libgimp2.0-dev libglib2.0-dev libgtk2.0-dev libgdk-pixbuf-2.0-dev libpng-dev libfftw3-dev
-  # unit tests and benchmarks
-  libgtest-dev googletest libbenchmark-dev time
+  # unit tests, benchmarks, sanitizers, fuzzing, memory checks
+  libgtest-dev googletest libbenchmark-dev time clang libclang-rt-14-dev valgrind
   # end-to-end tests: the real GIMP, headless and under a virtual display
   gimp xvfb xdotool x11-utils imagemagick python3 coreutils
 )

@@ -18,3 +18,8 @@ echo "test: built in $((SECONDS - started)) s"
 started=$SECONDS
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900
 echo "test: tests ran in $((SECONDS - started)) s"
+
+# The computation again under the sanitizers, and a bounded fuzzing run.
+started=$SECONDS
+bash "$root/scripts/sanitizer-tests.sh" "$build-sanitizers"
+echo "test: sanitizer and fuzz runs took $((SECONDS - started)) s"
