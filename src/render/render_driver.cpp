@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <new>
-#include <optional>
 
 #include "plugin/gimp_handles.hpp"
 #include "plugin/i18n.hpp"
@@ -84,9 +82,8 @@ bool render(GimpDrawable* drawable, GimpPreview* preview) {
       gimp_preview_draw_buffer(preview, output.data(), rect.width * static_cast<gint>(drawable->bpp));
     else
       commit_to_drawable(drawable, image, rect, output);
-  } catch (const std::bad_alloc&) {
-    return false;
   } catch (const std::exception&) {
+    // Out of memory or a failed host call: nothing has been written into the image.
     return false;
   }
   return true;
