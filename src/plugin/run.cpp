@@ -30,20 +30,16 @@ void load_last_values() {
 
 void store_last_values() { gimp_procedural_db_set_data(kDataKey, &settings, sizeof(FilterSettings)); }
 
+// Parameters 3 to 15 are the settings in record order; they are clamped at render time.
 void copy_parameters(const GimpParam* param) {
-  settings.brightness = param[3].data.d_float;
-  settings.threshold = param[4].data.d_int32;
-  settings.threshold_type = param[5].data.d_int32;
-  settings.angle = param[6].data.d_float;
-  settings.line_type = param[7].data.d_int32;
-  settings.h0_density = param[8].data.d_float;
-  settings.h0_extent = param[9].data.d_float;
-  settings.h1_density = param[10].data.d_float;
-  settings.h1_extent = param[11].data.d_float;
-  settings.s_density = param[12].data.d_float;
-  settings.s_extent = param[13].data.d_float;
-  settings.s_amp = param[14].data.d_float;
-  settings.s_dephasing = param[15].data.d_float;
+  const auto& specs = setting_specs();
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    const GimpParam& value = param[kFirstSettingParam + i];
+    if (specs[i].kind == SettingKind::real)
+      settings.*specs[i].real_field = value.data.d_float;
+    else
+      settings.*specs[i].integer_field = value.data.d_int32;
+  }
 }
 
 // gimp_ui_init ends the process when no display can be opened, which the host reports as a
@@ -53,6 +49,12 @@ bool display_available() {
   const gchar* name = gimp_display_name();
   if (name && *name) g_setenv("DISPLAY", name, TRUE);
   return gtk_init_check(nullptr, nullptr);
+}
+
+// The host refuses to merge pixels into a layer group or a layer with locked pixels, and a
+// render would then report success with nothing drawn; refuse before computing anything.
+bool pixels_writable(gint32 drawable_id) {
+  return !gimp_item_is_group(drawable_id) && !gimp_item_get_lock_content(drawable_id);
 }
 
 void bind_catalogue() {
@@ -65,7 +67,7 @@ GimpPDBStatusType run_procedure(gint nparams, const GimpParam* param) {
   if (nparams < 3 || param == nullptr) return GIMP_PDB_EXECUTION_ERROR;
   const auto run_mode = static_cast<GimpRunMode>(param[0].data.d_int32);
   DrawableHandle drawable(param[2].data.d_drawable);
-  if (!drawable) return GIMP_PDB_EXECUTION_ERROR;
+  if (!drawable || !pixels_writable(drawable.get()->drawable_id)) return GIMP_PDB_EXECUTION_ERROR;
 
   settings = default_settings();
   switch (run_mode) {

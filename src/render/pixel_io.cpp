@@ -10,9 +10,15 @@ namespace {
 
 constexpr std::int64_t kStripBytes = 1 << 26;
 
-gint strip_rows(const Rect& rect, gint bpp) {
-  const std::int64_t row_bytes = std::max<std::int64_t>(1, std::int64_t{rect.width} * bpp);
-  return static_cast<gint>(std::clamp<std::int64_t>(kStripBytes / row_bytes, 1, rect.height));
+// Calls transfer(first_row, row_count, byte_offset) for each strip of rows of the rectangle.
+template <typename Transfer>
+void for_each_strip(const Rect& rect, gint bpp, Transfer&& transfer) {
+  if (rect.width <= 0 || rect.height <= 0) return;
+  const std::int64_t row_bytes = std::int64_t{rect.width} * bpp;
+  const auto step = static_cast<gint>(
+      std::clamp<std::int64_t>(kStripBytes / std::max<std::int64_t>(row_bytes, 1), 1, rect.height));
+  for (gint row = 0; row < rect.height; row += step)
+    transfer(row, std::min(step, rect.height - row), row * row_bytes);
 }
 
 }  // namespace
@@ -25,28 +31,21 @@ std::vector<std::uint8_t> read_rect(GimpDrawable* drawable, const Rect& rect) {
   GimpPixelRgn region;
   gimp_pixel_rgn_init(&region, drawable, 0, 0, static_cast<gint>(drawable->width),
                       static_cast<gint>(drawable->height), FALSE, FALSE);
-  const gint step = strip_rows(rect, bpp);
-  for (gint row = 0; row < rect.height; row += step) {
-    const gint rows = std::min(step, rect.height - row);
-    gimp_pixel_rgn_get_rect(&region, pixels.data() + row * row_bytes, rect.x, rect.y + row,
-                            rect.width, rows);
-  }
+  for_each_strip(rect, bpp, [&](gint row, gint rows, std::int64_t offset) {
+    gimp_pixel_rgn_get_rect(&region, pixels.data() + offset, rect.x, rect.y + row, rect.width, rows);
+  });
   return pixels;
 }
 
 void write_rect_to_shadow(GimpDrawable* drawable, const Rect& rect,
                           std::span<const std::uint8_t> pixels) {
   const gint bpp = static_cast<gint>(drawable->bpp);
-  const std::int64_t row_bytes = std::int64_t{rect.width} * bpp;
   GimpPixelRgn region;
   gimp_pixel_rgn_init(&region, drawable, 0, 0, static_cast<gint>(drawable->width),
                       static_cast<gint>(drawable->height), TRUE, TRUE);
-  const gint step = strip_rows(rect, bpp);
-  for (gint row = 0; row < rect.height; row += step) {
-    const gint rows = std::min(step, rect.height - row);
-    gimp_pixel_rgn_set_rect(&region, pixels.data() + row * row_bytes, rect.x, rect.y + row,
-                            rect.width, rows);
-  }
+  for_each_strip(rect, bpp, [&](gint row, gint rows, std::int64_t offset) {
+    gimp_pixel_rgn_set_rect(&region, pixels.data() + offset, rect.x, rect.y + row, rect.width, rows);
+  });
 }
 
 std::vector<std::uint8_t> read_selection_mask(gint32 image, gint32 drawable_id, const Rect& rect) {
