@@ -85,6 +85,40 @@ void BM_Render_Preview_512_Defaults(benchmark::State& state) {
 }
 BENCHMARK(BM_Render_Preview_512_Defaults)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Cost growth: sparse renders should grow linearly with the number of sources, dense
+// ones (FFT convolution) like N log N in the pixel count.
+void BM_Growth_Sparse_Sources(benchmark::State& state) {
+  const double share = static_cast<double>(state.range(0)) / 10000.0;
+  const auto pixels = orvex_bench::scattered_lights(2000, 1500, 1, share, 250);
+  const ChannelPlanes source = read_planes(pixels, 1, 2000, 1500);
+  const FilterSettings s = default_settings();
+  const auto paths = build_channel_paths(s, 2000, 1500, 1);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        accumulate_rays(s, source, 1, paths, StampOptions{threads(), {}, StampMethod::direct}));
+  state.SetComplexityN(static_cast<benchmark::IterationCount>(share * 2000 * 1500));
+}
+BENCHMARK(BM_Growth_Sparse_Sources)
+    ->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(800)
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Complexity(benchmark::oN);
+
+void BM_Growth_Dense_Pixels(benchmark::State& state) {
+  FilterSettings s = default_settings();
+  s.threshold = 128;
+  s.line_type = 4;
+  s.angle = 10;
+  const std::int64_t side = state.range(0);
+  const auto pixels = orvex_bench::scattered_lights(side * 4 / 3, side, 1, 0.5, 128);
+  const PixelRegion region{side * 4 / 3, side, 1, pixels};
+  RenderHooks hooks;
+  hooks.thread_count = threads();
+  for (auto _ : state) benchmark::DoNotOptimize(render_region(s, region, {}, hooks));
+  state.SetComplexityN(static_cast<benchmark::IterationCount>(side * side * 4 / 3));
+}
+BENCHMARK(BM_Growth_Dense_Pixels)
+    ->Arg(375)->Arg(750)->Arg(1500)->Arg(3000)
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Complexity(benchmark::oNLogN);
+
 void BM_Profiles_And_Paths_12MP(benchmark::State& state) {
   FilterSettings s = default_settings();
   s.line_type = 4;
