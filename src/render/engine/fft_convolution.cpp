@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 
 namespace orvex {
 
@@ -117,6 +119,9 @@ double direct_cost(const ChannelStampPlan& plan) {
 double convolution_cost(std::int64_t width, std::int64_t height, const ChannelStampPlan& plan) {
   const ConvolutionSize size = convolution_size(width, height, kernel_reach(plan));
   const double elements = static_cast<double>(size.width) * static_cast<double>(size.height);
+  // FFTW's basic interface counts in int: larger transforms must stamp directly.
+  if (elements * 2 > static_cast<double>(std::numeric_limits<int>::max()))
+    return std::numeric_limits<double>::infinity();
   // Three transforms: kernel, sources, and back.
   return 3.0 * elements * std::log2(std::max(elements, 2.0)) * kFftNsPerElementLog;
 }
@@ -128,6 +133,7 @@ void convolve_channel(const ChannelStampPlan& plan, std::int64_t width, std::int
   const std::int64_t ny = size.height;
   const std::int64_t stride = 2 * (nx / 2 + 1);  // padded rows of an in-place real transform
   const std::int64_t count = ny * stride;
+  if (count > std::numeric_limits<int>::max()) throw std::length_error("transform too large");
   FftwBuffer sources = allocate_zeroed(count);
   FftwBuffer kernel = allocate_zeroed(count);
 
