@@ -11,7 +11,9 @@ PACKAGES=(
   # unit tests, benchmarks, sanitizers, fuzzing, memory checks
   libgtest-dev googletest libbenchmark-dev time clang libclang-rt-14-dev valgrind
   # end-to-end tests: the real GIMP, headless and under a virtual display
-  gimp xvfb xdotool x11-utils imagemagick python3 coreutils
+  gimp xvfb xdotool x11-utils imagemagick python3 coreutils valgrind
+  # the Debian package: cpack's DEB generator and its dependency scan (dpkg-shlibdeps)
+  dpkg-dev
 )
 
 missing=()

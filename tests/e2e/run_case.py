@@ -22,6 +22,8 @@ def main() -> int:
     parser.add_argument("--renderer", type=Path, required=True, help="the built orvex-render")
     parser.add_argument("--helper-plugin", type=Path, action="append", default=[],
                         help="a test plug-in that cases may ask for by its file name")
+    parser.add_argument("--catalogues", type=Path,
+                        help="the built message catalogues (<lang>/LC_MESSAGES/*.mo), as ${catalogues}")
     parser.add_argument("--work-root", type=Path, required=True,
                         help="folder for the cases' work folders and the blank profile")
     parser.add_argument("--name", help="the case's name (default: from its path)")
@@ -37,7 +39,8 @@ def main() -> int:
     try:
         tools = Tools(plugin=args.plugin.resolve(), renderer=args.renderer.resolve(),
                       helper_plugins={p.name: p.resolve() for p in args.helper_plugin},
-                      template=blank_profile_template(work_root))
+                      template=blank_profile_template(work_root),
+                      catalogues=args.catalogues.resolve() if args.catalogues else None)
         run = run_case(case, work, tools)
     except CaseError as error:
         print(f"case file error: {error}")

@@ -1,0 +1,95 @@
+# Where `cmake --install` puts the plug-in and its catalogues.
+#
+# By default the plug-in goes into the user's own GIMP 2.10 folder (the install prefix, unless
+# one is given), plug-ins/orvex/orvex. With ORVEX_SYSTEM_INSTALL it goes into GIMP's own
+# plug-ins folder for every user (the Debian package is made this way). The catalogues go to
+# GIMP's locale directory in both cases, since that is where the plug-in binds its text domain;
+# a per-user install leaves them out, with a note, when that directory is not writable.
+option(ORVEX_SYSTEM_INSTALL "Install into GIMP's own plug-ins folder, for all users" OFF)
+
+pkg_get_variable(ORVEX_GIMP_LIBDIR gimp-2.0 gimplibdir)
+pkg_get_variable(ORVEX_GIMP_PREFIX gimp-2.0 prefix)
+
+# The folder GIMP 2.10 uses for the user's settings and plug-ins.
+function(orvex_user_gimp_directory result)
+  if(NOT "$ENV{GIMP2_DIRECTORY}" STREQUAL "")
+    set(directory $ENV{GIMP2_DIRECTORY})
+    if(NOT IS_ABSOLUTE "${directory}")
+      set(directory $ENV{HOME}/${directory})
+    endif()
+  elseif(IS_ABSOLUTE "$ENV{XDG_CONFIG_HOME}")
+    set(directory $ENV{XDG_CONFIG_HOME}/GIMP/2.10)
+  else()
+    set(directory $ENV{HOME}/.config/GIMP/2.10)
+  endif()
+  set(${result} ${directory} PARENT_SCOPE)
+endfunction()
+
+if(ORVEX_SYSTEM_INSTALL)
+  set(default_prefix ${ORVEX_GIMP_PREFIX})
+else()
+  orvex_user_gimp_directory(default_prefix)
+endif()
+# A prefix that this file chose earlier follows the mode when it is switched; a given one stays
+# (CMake's own default, /usr/local, counts as not given).
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT OR CMAKE_INSTALL_PREFIX STREQUAL ORVEX_CHOSEN_PREFIX
+   OR (NOT DEFINED ORVEX_CHOSEN_PREFIX AND CMAKE_INSTALL_PREFIX STREQUAL "/usr/local"))
+  set(CMAKE_INSTALL_PREFIX ${default_prefix} CACHE PATH "Install path prefix" FORCE)
+endif()
+set(ORVEX_CHOSEN_PREFIX ${default_prefix} CACHE INTERNAL "")
+
+# Relative to the prefix when inside it, so that packaging can relocate it; absolute otherwise.
+function(orvex_install_destination absolute result)
+  file(RELATIVE_PATH relative ${CMAKE_INSTALL_PREFIX} ${absolute})
+  if(relative MATCHES "^\\.\\./" OR relative STREQUAL "..")
+    set(${result} ${absolute} PARENT_SCOPE)
+  else()
+    set(${result} ${relative} PARENT_SCOPE)
+  endif()
+endfunction()
+
+# GIMP finds a plug-in in a folder of the executable's own name.
+if(ORVEX_SYSTEM_INSTALL)
+  orvex_install_destination(${ORVEX_GIMP_LIBDIR}/plug-ins/orvex plugin_destination)
+else()
+  set(plugin_destination plug-ins/orvex)
+endif()
+install(TARGETS orvex DESTINATION ${plugin_destination} COMPONENT plugin)
+
+if(ORVEX_SYSTEM_INSTALL)
+  orvex_install_destination(${ORVEX_LOCALE_DIR} locale_destination)
+  foreach(lang catalogue IN ZIP_LISTS ORVEX_LANGUAGES ORVEX_CATALOGUES)
+    install(FILES ${catalogue} DESTINATION ${locale_destination}/${lang}/LC_MESSAGES
+            COMPONENT translations)
+  endforeach()
+else()
+  set(copies "")
+  foreach(lang catalogue IN ZIP_LISTS ORVEX_LANGUAGES ORVEX_CATALOGUES)
+    string(APPEND copies "    file(INSTALL DESTINATION \"${ORVEX_LOCALE_DIR}/${lang}/LC_MESSAGES\" "
+                         "TYPE FILE FILES \"${catalogue}\")\n")
+  endforeach()
+  install(CODE "
+  # The nearest existing folder on the way to GIMP's locale directory decides.
+  set(target \"\$ENV{DESTDIR}${ORVEX_LOCALE_DIR}\")
+  while(NOT EXISTS \"\${target}\")
+    get_filename_component(target \"\${target}\" DIRECTORY)
+  endwhile()
+  execute_process(COMMAND test -w \"\${target}\" RESULT_VARIABLE not_writable)
+  if(not_writable)
+    message(STATUS \"Translations not installed: ${ORVEX_LOCALE_DIR} (GIMP's locale directory) is not \"
+                   \"writable. To have the dialog translated, install them as root: \"
+                   \"sudo cmake --install ${CMAKE_BINARY_DIR} --component translations\")
+  else()
+${copies}  endif()
+" COMPONENT translations)
+endif()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/uninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/uninstall.cmake
+  COMMENT "Removing the files that cmake --install recorded"
+  VERBATIM)
+
+if(ORVEX_SYSTEM_INSTALL)
+  include(${CMAKE_CURRENT_LIST_DIR}/OrvexPackage.cmake)
+endif()
