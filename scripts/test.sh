@@ -19,6 +19,17 @@ started=$SECONDS
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900
 echo "test: tests ran in $((SECONDS - started)) s"
 
+# The Debian package, installed system-wide for a few seconds: only after the GIMP tests.
+started=$SECONDS
+if [[ $(id -u) -eq 0 ]]; then
+  ORVEX_PACKAGE_BUILD_DIR="$build-package" bash "$root/scripts/check-package.sh"
+elif sudo -n true 2>/dev/null; then
+  sudo ORVEX_PACKAGE_BUILD_DIR="$build-package" bash "$root/scripts/check-package.sh"
+else
+  echo "test: package check skipped: it installs the package and needs root (sudo bash scripts/check-package.sh)"
+fi
+echo "test: package check took $((SECONDS - started)) s"
+
 # The computation again under the sanitizers, and a bounded fuzzing run.
 started=$SECONDS
 bash "$root/scripts/sanitizer-tests.sh" "$build-sanitizers"
