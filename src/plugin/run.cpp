@@ -52,9 +52,11 @@ bool display_available() {
 }
 
 // The host refuses to merge pixels into a layer group or a layer with locked pixels, and a
-// render would then report success with nothing drawn; refuse before computing anything.
+// render would then report success with nothing drawn; the selection mask itself would be
+// overwritten again when the render restores the selection. Refuse before computing anything.
 bool pixels_writable(gint32 drawable_id) {
-  return !gimp_item_is_group(drawable_id) && !gimp_item_get_lock_content(drawable_id);
+  return !gimp_item_is_group(drawable_id) && !gimp_item_get_lock_content(drawable_id) &&
+         !gimp_item_is_selection(drawable_id);
 }
 
 void bind_catalogue() {
