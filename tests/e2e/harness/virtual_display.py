@@ -111,6 +111,10 @@ class VirtualDisplay:
         self._run(["xdotool", "mousemove", "--window", self.window, str(x), str(y)])
         self._run(["xdotool", "click", str(button)])
 
+    def resize(self, width: int, height: int) -> None:
+        """Resizes the current window (no window manager runs, so this is the only way)."""
+        self._run(["xdotool", "windowsize", self.window, str(width), str(height)])
+
     def screenshot(self, path: Path) -> None:
         """The current window, or the whole screen when there is none."""
         target = self.window if self.window is not None else "root"
