@@ -44,15 +44,49 @@ def load_case(path: Path) -> dict:
     with open(path, "rb") as handle:
         case = tomllib.load(handle)
     known = {"summary", "timeout", "display", "gui", "helper_plugins", "inputs", "batch", "renders",
-             "expect", "interact", "environment"}
+             "expect", "interact", "environment", "same_as_cli"}
     unknown = set(case) - known
     if unknown:
         raise CaseError(f"{path}: unknown keys {sorted(unknown)}")
+    if "same_as_cli" in case:
+        _expand_same_as_cli(case)
     if not case.get("batch"):
         raise CaseError(f"{path}: a case needs at least one [[batch]] command")
     if not case.get("expect") and not any(b.get("expect") == "error" for b in case["batch"]):
         raise CaseError(f"{path}: a case needs [[expect]] checks")
     return case
+
+
+def _scheme_settings(args: list[str]) -> str:
+    """orvex-render options (--name=value) as an (orvex-settings ...) call."""
+    pairs = []
+    for arg in args:
+        name, _, value = arg.removeprefix("--").partition("=")
+        float(value)  # settings are numbers; anything else is a mistake in the case
+        pairs.append(f"({name} . {value})")
+    return f"(orvex-settings '({' '.join(pairs)}))"
+
+
+def _expand_same_as_cli(case: dict) -> None:
+    """[same_as_cli] inputs = [...], variants = {name = [orvex-render options]}: renders every
+    input with every variant in GIMP and with the command-line renderer, and expects the same
+    bytes from both."""
+    spec = case["same_as_cli"]
+    variants: dict[str, list[str]] = spec["variants"]
+    for name in spec["inputs"]:
+        renders = "\n".join(
+            f'  (let* ((img (orvex-load "${{input:{name}}}")) (drw (orvex-drawable img)))\n'
+            f'    (orvex-render img drw {_scheme_settings(args)})\n'
+            f'    (orvex-save img drw "${{work}}/gimp-{name}-{variant}.png")\n'
+            f'    (gimp-image-delete img))'
+            for variant, args in variants.items())
+        case.setdefault("batch", []).append({"scheme": f"(begin\n{renders})"})
+        for variant, args in variants.items():
+            case.setdefault("renders", []).append(
+                {"input": f"${{input:{name}}}", "output": f"cli-{name}-{variant}.png", "args": args})
+            case.setdefault("expect", []).append(
+                {"kind": "same-pixels", "name": f"{name}, {variant}",
+                 "a": f"gimp-{name}-{variant}.png", "b": f"cli-{name}-{variant}.png"})
 
 
 class _Substitution:
