@@ -34,9 +34,9 @@ struct Options {
 void usage() {
   std::puts("usage: orvex-render [--SETTING=VALUE ...] [--threads=N] INPUT.png OUTPUT.png");
   std::puts("settings (defaults as in the plug-in):");
-  for (const SettingSpec& spec : orvex::setting_specs())
-    std::printf("  --%-15s %g  [%g - %g]\n", std::string(spec.name).c_str(), spec.default_value,
-                spec.lower, spec.upper);
+  for (const SettingSpec& setting : orvex::setting_specs())
+    std::printf("  --%-15s %g  [%g - %g]\n", std::string(setting.name).c_str(), setting.default_value,
+                setting.lower, setting.upper);
 }
 
 double parse_real(std::string_view name, const std::string& text) {
@@ -69,12 +69,12 @@ void apply_option(Options& options, const std::string& name, const std::string& 
     if (options.threads < 1) fail("--threads must be at least 1");
     return;
   }
-  for (const SettingSpec& spec : orvex::setting_specs()) {
-    if (normalised(name) != spec.name) continue;
-    if (spec.kind == SettingKind::real)
-      options.settings.*spec.real_field = parse_real(name, value);
+  for (const SettingSpec& setting : orvex::setting_specs()) {
+    if (normalised(name) != setting.name) continue;
+    if (setting.kind == SettingKind::real)
+      options.settings.*setting.real_field = parse_real(name, value);
     else
-      options.settings.*spec.integer_field = parse_integer(name, value);
+      options.settings.*setting.integer_field = parse_integer(name, value);
     return;
   }
   fail("unknown option --" + name + " (see --help)");

@@ -39,31 +39,31 @@ const std::array<SettingSpec, kSettingCount>& setting_specs() { return kSpecs; }
 
 FilterSettings default_settings() {
   FilterSettings settings{};
-  for (const SettingSpec& spec : kSpecs) {
-    if (spec.kind == SettingKind::real)
-      settings.*spec.real_field = spec.default_value;
+  for (const SettingSpec& setting : kSpecs) {
+    if (setting.kind == SettingKind::real)
+      settings.*setting.real_field = setting.default_value;
     else
-      settings.*spec.integer_field = static_cast<std::int32_t>(spec.default_value);
+      settings.*setting.integer_field = static_cast<std::int32_t>(setting.default_value);
   }
   return settings;
 }
 
 void clamp_settings(FilterSettings& settings) {
-  for (const SettingSpec& spec : kSpecs) {
-    if (spec.kind == SettingKind::real) {
-      double& value = settings.*spec.real_field;
+  for (const SettingSpec& setting : kSpecs) {
+    if (setting.kind == SettingKind::real) {
+      double& value = settings.*setting.real_field;
       if (std::isnan(value))
-        value = spec.default_value;
-      else if (value > spec.upper)
-        value = spec.above_upper;
-      else if (value < spec.lower)
-        value = spec.lower;
+        value = setting.default_value;
+      else if (value > setting.upper)
+        value = setting.above_upper;
+      else if (value < setting.lower)
+        value = setting.lower;
     } else {
-      std::int32_t& value = settings.*spec.integer_field;
-      if (value > spec.upper)
-        value = static_cast<std::int32_t>(spec.above_upper);
-      else if (value < spec.lower)
-        value = static_cast<std::int32_t>(spec.lower);
+      std::int32_t& value = settings.*setting.integer_field;
+      if (value > setting.upper)
+        value = static_cast<std::int32_t>(setting.above_upper);
+      else if (value < setting.lower)
+        value = static_cast<std::int32_t>(setting.lower);
     }
   }
 }

@@ -32,13 +32,13 @@ void store_last_values() { gimp_procedural_db_set_data(kDataKey, &settings, size
 
 // Parameters 3 to 15 are the settings in record order; they are clamped at render time.
 void copy_parameters(const GimpParam* param) {
-  const auto& specs = setting_specs();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
+  const auto& table = setting_specs();
+  for (std::size_t i = 0; i < table.size(); ++i) {
     const GimpParam& value = param[kFirstSettingParam + i];
-    if (specs[i].kind == SettingKind::real)
-      settings.*specs[i].real_field = value.data.d_float;
+    if (table[i].kind == SettingKind::real)
+      settings.*table[i].real_field = value.data.d_float;
     else
-      settings.*specs[i].integer_field = value.data.d_int32;
+      settings.*table[i].integer_field = value.data.d_int32;
   }
 }
 

@@ -34,8 +34,8 @@ struct WidgetDestroyer {
 using OwnedDialog = std::unique_ptr<GtkWidget, WidgetDestroyer>;
 
 const SettingSpec& spec_named(std::string_view name) {
-  for (const SettingSpec& spec : setting_specs())
-    if (spec.name == name) return spec;
+  for (const SettingSpec& setting : setting_specs())
+    if (setting.name == name) return setting;
   throw std::logic_error("dialog control without a setting: " + std::string(name));
 }
 
@@ -52,15 +52,15 @@ void invalidate_on(GObject* emitter, const char* signal, GimpPreview* preview) {
 // The adjustment writes straight into the settings field; then the preview is asked
 // to render again. Connecting only after creation keeps construction from rendering.
 void add_scale_entry(GtkTable* table, const ControlRow& control, GimpPreview* preview) {
-  const SettingSpec& spec = spec_named(control.setting);
-  const bool is_real = spec.kind == SettingKind::real;
-  double* real_field = is_real ? &(settings.*spec.real_field) : nullptr;
-  gint* int_field = is_real ? nullptr : &(settings.*spec.integer_field);
+  const SettingSpec& setting = spec_named(control.setting);
+  const bool is_real = setting.kind == SettingKind::real;
+  double* real_field = is_real ? &(settings.*setting.real_field) : nullptr;
+  gint* int_field = is_real ? nullptr : &(settings.*setting.integer_field);
   const double value = is_real ? *real_field : static_cast<double>(*int_field);
 
   GtkObject* adjustment = gimp_scale_entry_new(
-      table, 0, control.row, _(control.label), kScaleWidth, kDefaultSpinWidth, value, spec.lower,
-      spec.upper, control.step, control.page_step, control.digits, TRUE, 0, 0, _(control.tooltip),
+      table, 0, control.row, _(control.label), kScaleWidth, kDefaultSpinWidth, value, setting.lower,
+      setting.upper, control.step, control.page_step, control.digits, TRUE, 0, 0, _(control.tooltip),
       nullptr);
   if (is_real)
     g_signal_connect(adjustment, "value-changed", G_CALLBACK(gimp_double_adjustment_update),

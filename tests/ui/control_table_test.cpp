@@ -22,10 +22,10 @@ int rows_of(DialogPage page) {
 TEST(DialogControls, EverySettingButTheThresholdTypeHasExactlyOneControl) {
   std::map<std::string, int> controls_per_setting;
   for (const ControlRow& control : kControls) ++controls_per_setting[std::string(control.setting)];
-  for (const SettingSpec& spec : setting_specs()) {
-    const int expected = spec.name == "threshold_type" ? 0 : 1;  // it has the radio buttons
-    EXPECT_EQ(controls_per_setting[std::string(spec.name)], expected) << spec.name;
-    controls_per_setting.erase(std::string(spec.name));
+  for (const SettingSpec& setting : setting_specs()) {
+    const int expected = setting.name == "threshold_type" ? 0 : 1;  // it has the radio buttons
+    EXPECT_EQ(controls_per_setting[std::string(setting.name)], expected) << setting.name;
+    controls_per_setting.erase(std::string(setting.name));
   }
   EXPECT_TRUE(controls_per_setting.empty()) << "a control names an unknown setting: "
                                             << controls_per_setting.begin()->first;
@@ -47,9 +47,9 @@ TEST(DialogControls, EachControlHasARowOfItsOwnInsideItsPageTable) {
 // Whole-number settings must not show decimals, real ones show one.
 TEST(DialogControls, DigitsFollowTheSettingKind) {
   for (const ControlRow& control : kControls) {
-    for (const SettingSpec& spec : setting_specs()) {
-      if (spec.name != control.setting) continue;
-      EXPECT_EQ(control.digits, spec.kind == SettingKind::integer ? 0u : 1u) << control.label;
+    for (const SettingSpec& setting : setting_specs()) {
+      if (setting.name != control.setting) continue;
+      EXPECT_EQ(control.digits, setting.kind == SettingKind::integer ? 0u : 1u) << control.label;
     }
   }
 }

@@ -146,27 +146,27 @@ TEST(ParameterTable, SettingsFollowTheRecordInOrderWithFixedWidthDescriptions) {
   EXPECT_EQ(kParams[1].name, "image");
   EXPECT_EQ(kParams[2].name, "drawable");
   EXPECT_EQ(kParams[9].description, "Lighlight0 Extent  [1.0 - 100.0]");
-  const auto& specs = setting_specs();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
+  const auto& table = setting_specs();
+  for (std::size_t i = 0; i < table.size(); ++i) {
     const ParamRow& row = kParams[kFirstSettingParam + i];
-    EXPECT_EQ(row.name, specs[i].name);
+    EXPECT_EQ(row.name, table[i].name);
     EXPECT_EQ(row.description.size(), 32u) << row.name;
-    EXPECT_EQ(row.type == ParamType::real, specs[i].kind == SettingKind::real) << row.name;
+    EXPECT_EQ(row.type == ParamType::real, table[i].kind == SettingKind::real) << row.name;
   }
 }
 
 // The descriptions' ranges are the enforced ranges, except the two lower bounds of 0.0
 // shown for s_extent and s_amp, which callers have always seen.
 TEST(ParameterTable, DescribedRangesMatchTheEnforcedOnes) {
-  const auto& specs = setting_specs();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
+  const auto& table = setting_specs();
+  for (std::size_t i = 0; i < table.size(); ++i) {
     const std::string text(kParams[kFirstSettingParam + i].description.substr(19));
     double lower = 0;
     double upper = 0;
     ASSERT_EQ(std::sscanf(text.c_str(), "[%lf - %lf]", &lower, &upper), 2) << text;
-    const bool shown_as_zero = specs[i].name == "s_extent" || specs[i].name == "s_amp";
-    EXPECT_EQ(lower, shown_as_zero ? 0.0 : specs[i].lower) << specs[i].name;
-    EXPECT_EQ(upper, specs[i].upper) << specs[i].name;
+    const bool shown_as_zero = table[i].name == "s_extent" || table[i].name == "s_amp";
+    EXPECT_EQ(lower, shown_as_zero ? 0.0 : table[i].lower) << table[i].name;
+    EXPECT_EQ(upper, table[i].upper) << table[i].name;
   }
 }
 

@@ -71,9 +71,9 @@ def _expand_same_as_cli(case: dict) -> None:
     """[same_as_cli] inputs = [...], variants = {name = [orvex-render options]}: renders every
     input with every variant in GIMP and with the command-line renderer, and expects the same
     bytes from both."""
-    spec = case["same_as_cli"]
-    variants: dict[str, list[str]] = spec["variants"]
-    for name in spec["inputs"]:
+    recipe = case["same_as_cli"]
+    variants: dict[str, list[str]] = recipe["variants"]
+    for name in recipe["inputs"]:
         renders = "\n".join(
             f'  (let* ((img (orvex-load "${{input:{name}}}")) (drw (orvex-drawable img)))\n'
             f'    (orvex-render img drw {_scheme_settings(args)})\n'
@@ -125,11 +125,11 @@ def run_case(path: Path, work: Path, tools: Tools) -> CaseRun:
     work.mkdir(parents=True, exist_ok=True)
 
     inputs: dict[str, Path] = {}
-    for name, spec in case.get("inputs", {}).items():
+    for name, recipe in case.get("inputs", {}).items():
         inputs[name] = work / f"{name}.png"
     subst = _Substitution(work, work / "profile" / "gimp2", inputs, tools.catalogues)
-    for name, spec in case.get("inputs", {}).items():
-        make_input(inputs[name], [subst(arg) for arg in spec["magick"]], spec.get("format", "PNG24"))
+    for name, recipe in case.get("inputs", {}).items():
+        make_input(inputs[name], [subst(arg) for arg in recipe["magick"]], recipe.get("format", "PNG24"))
 
     helpers = []
     for name in case.get("helper_plugins", []):
