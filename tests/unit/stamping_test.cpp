@@ -180,19 +180,6 @@ TEST(Stamping, ProgressReportsEveryTaskOnce) {
   for (int k = 0; k < 12; ++k) EXPECT_DOUBLE_EQ(fractions[k], (k + 1) / 12.0);
 }
 
-TEST(StampRay, AddsTheMirroredPairAndTheSourceOnce) {
-  std::vector<double> plane(25, 0.0);
-  const RayPath path = {{0, 0, 1.0}, {1, 0, 1.0}, {2, 1, 0.5}};
-  stamp_ray(2, 2, 2.0, path, 5, 5, plane);  // values above 1 count as 1
-  EXPECT_EQ(plane[12], 3.0);
-  EXPECT_EQ(plane[13], 1.0);
-  EXPECT_EQ(plane[11], 1.0);
-  EXPECT_EQ(plane[19], 0.5);
-  EXPECT_EQ(plane[5], 0.5);
-  stamp_ray(0, 0, -1.0, path, 5, 5, plane);
-  EXPECT_EQ(plane[0], 0.0);
-}
-
 }  // namespace
 }  // namespace orvex
 

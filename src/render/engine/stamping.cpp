@@ -134,22 +134,6 @@ SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::
   return by_column;
 }
 
-void stamp_ray(std::int64_t x, std::int64_t y, double value, const RayPath& path,
-               std::int64_t width, std::int64_t height, std::span<double> plane) {
-  if (value <= 0) return;
-  if (value > 1) value = 1;
-  plane[y * width + x] += value;
-  for (const RayPoint& p : path) {
-    const double w = p.weight * value;
-    std::int64_t a = x + p.dx;
-    std::int64_t b = y + p.dy;
-    if (a < width && b < height && a >= 0 && b >= 0) plane[b * width + a] += w;
-    a = x - p.dx;
-    b = y - p.dy;
-    if (a < width && b < height && a >= 0 && b >= 0) plane[b * width + a] += w;
-  }
-}
-
 namespace {
 
 // Adds every contribution of one oriented path that lands in plane row `row`.
@@ -314,8 +298,6 @@ ChannelPlanes accumulate_rays(const FilterSettings& settings, ChannelPlanes sour
   RenderJob job;
   job.width = source.width;
   job.height = source.height;
-  job.bpp = bpp;
-  job.settings = settings;
   for (int c = 0; c < channels; ++c)
     job.plans.push_back(
         make_plan(source, bpp, settings, c, paths[static_cast<std::size_t>(c)], threads));

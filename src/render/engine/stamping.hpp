@@ -68,8 +68,6 @@ struct BandTask {
 struct RenderJob {
   std::int64_t width = 0;
   std::int64_t height = 0;
-  int bpp = 0;
-  FilterSettings settings{};
   std::vector<ChannelStampPlan> plans;  // one per colour channel
   ChannelPlanes* accumulation = nullptr;
   ChannelPlanes* transposed = nullptr;  // width rows of height values per channel
@@ -88,10 +86,6 @@ double test_value(const ChannelPlanes& source, int bpp, int threshold_type, int 
 SourceList collect_sources(const ChannelPlanes& source, int bpp, const FilterSettings& settings,
                            int channel, int thread_count = 1);
 SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height);
-
-// Adds one source's rays along a path, mirrored through the source, into a plane.
-void stamp_ray(std::int64_t x, std::int64_t y, double value, const RayPath& path,
-               std::int64_t width, std::int64_t height, std::span<double> plane);
 
 void stamp_band(const BandTask& task, const RenderJob& job);
 
