@@ -9,7 +9,7 @@ function(orvex_probe_gimp_locale_directory result)
     "#include <stdio.h>\n#include <libgimp/gimp.h>\n"
     "int main(void) { puts(gimp_locale_directory()); return 0; }\n")
   try_compile(built ${probe}/build ${probe}/probe.c
-    LINK_LIBRARIES PkgConfig::GIMPUI
+    LINK_LIBRARIES PkgConfig::GIMP2
     COPY_FILE ${probe}/probe)
   set(directory "")
   if(built AND NOT CMAKE_CROSSCOMPILING)

@@ -1,0 +1,33 @@
+// Laying summed rays over the image: a screen-like blend whose strength is the brightness.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/pixels.hpp"
+
+namespace orvex {
+
+// How much of full intensity a value takes: all of it where brightness x rays reaches 50.
+inline double blend_factor(double brightness, double rays) {
+  double a = brightness * rays / 50;
+  if (a > 1) a = 1;
+  if (a < 0) a = 0;
+  return a;
+}
+
+inline double blend_value(double brightness, double base, double rays) {
+  const double a = blend_factor(brightness, rays);
+  return (1 - a) * base + a;
+}
+
+// Blends `rows` rows of one colour channel of `view`, starting at image row y0, from the
+// summed rays (rows x view.width) over `base` (the whole layer) into `out` (the view's
+// size). Where no ray adds anything the sample is copied, bit for bit.
+void blend_rows(int channel, double brightness, const double* rays, const Rect& view,
+                std::int64_t y0, std::int64_t rows, const ConstPixels& base, const MutablePixels& out);
+
+// Copies a trailing alpha channel of those rows from `base` to `out`.
+void copy_alpha_rows(const Rect& view, std::int64_t y0, std::int64_t rows, const ConstPixels& base,
+                     const MutablePixels& out);
+
+}  // namespace orvex

@@ -1,0 +1,70 @@
+// Views of one layer for a dialog's preview: exactly the pixels that rendering the whole
+// layer writes there, with the work a settings change leaves valid kept between updates.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/filter_settings.hpp"
+#include "engine/pixels.hpp"
+#include "engine/ray_field.hpp"
+
+namespace orvex {
+
+class PreviewRenderer {
+ public:
+  // The highlight sources for thresholds above 254; asked for on the calling thread, as the
+  // host's own operations find them.
+  using Highlights = std::function<PixelBuffer(const ClampedSettings&)>;
+
+  PreviewRenderer(PixelBuffer layer, std::optional<PixelBuffer> mask, Highlights highlights,
+                  int threads);
+  ~PreviewRenderer();
+  PreviewRenderer(const PreviewRenderer&) = delete;
+  PreviewRenderer& operator=(const PreviewRenderer&) = delete;
+
+  struct Frame {
+    Rect view;
+    PixelBuffer pixels;
+    bool exact;
+  };
+
+  // The view's pixels. Exact at once unless the rays need the whole layer's FFTs: then the
+  // view rendered as an image of its own comes first, and the exact frame from poll().
+  Frame render(const ClampedSettings& settings, const Rect& view);
+
+  // The exact frame of the latest render(), once the background work has made it.
+  std::optional<Frame> poll();
+  bool pending() const;
+
+ private:
+  struct Job;
+  std::shared_ptr<const LayerSources> sources_for(const ClampedSettings& settings);
+  Frame blend(const Accumulation& rays, double brightness) const;
+  Frame approximate(const ClampedSettings& settings, const Rect& view);
+  void retire_finished_jobs();
+
+  PixelBuffer layer_;
+  std::optional<PixelBuffer> mask_;
+  Highlights highlights_;
+  int threads_;
+
+  std::optional<ClampedSettings> latest_settings_;
+  Rect latest_view_;
+  std::optional<ClampedSettings> sources_settings_;
+  std::shared_ptr<const LayerSources> sources_;
+  std::optional<PixelBuffer> highlight_pixels_;
+  std::optional<ClampedSettings> field_settings_;
+  std::shared_ptr<const RayField> field_;
+  std::optional<Accumulation> rays_;
+
+  std::shared_ptr<Job> current_;
+  std::vector<std::shared_ptr<Job>> retiring_;
+};
+
+}  // namespace orvex

@@ -1,0 +1,215 @@
+#include "engine/ray_field.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/blend.hpp"
+#include "engine/fft_convolution.hpp"
+#include "engine/ray_gather.hpp"
+#include "engine/task_pool.hpp"
+
+namespace orvex {
+
+namespace {
+
+constexpr std::int64_t kBlockRows = 16;
+
+bool use_convolution(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
+                     std::int64_t height, StampMethod method) {
+  if (rays.slot_count == 0 || sources.size() == 0) return false;
+  if (method != StampMethod::automatic) return method == StampMethod::convolution;
+  return convolution_cost(width, height, rays) < direct_cost(rays, sources.size());
+}
+
+std::int64_t chunk_count(std::int64_t items, int threads) {
+  return std::clamp<std::int64_t>(4 * std::int64_t{threads}, 1, std::max<std::int64_t>(items, 1));
+}
+
+TaskRun task_run(const RenderOptions& options, std::int64_t steps_before, std::int64_t steps_total) {
+  TaskRun run{options.threads, {}, options.cancel};
+  if (options.progress && steps_total > 0)
+    run.on_done = [&options, steps_before, steps_total](std::int64_t done, std::int64_t) {
+      options.progress(static_cast<double>(steps_before + done) / static_cast<double>(steps_total));
+    };
+  return run;
+}
+
+}  // namespace
+
+struct RayField::ColumnPlanes {
+  Rect view;
+  std::vector<std::vector<double>> planes;  // image columns of the view as rows; empty if unused
+};
+
+RayField::RayField(const ClampedSettings& settings, LayerSources sources, StampMethod method)
+    : width_(sources.width),
+      height_(sources.height),
+      rays_(build_channel_rays(settings, sources.width, sources.height,
+                               static_cast<int>(sources.by_row.size()))),
+      by_row_(std::move(sources.by_row)) {
+  const std::size_t colours = rays_.size();
+  by_column_.resize(colours);
+  wants_convolution_.resize(colours);
+  convolved_.resize(colours);
+  for (std::size_t c = 0; c < colours; ++c) {
+    wants_convolution_[c] = use_convolution(rays_[c], by_row_[c], width_, height_, method);
+    if (!wants_convolution_[c] && !rays_[c].column_paths.empty())
+      by_column_[c] = transpose_sources(by_row_[c], width_, height_);
+  }
+}
+
+void RayField::check_convolved() const {
+  for (std::size_t c = 0; c < rays_.size(); ++c)
+    if (wants_convolution_[c] && convolved_[c].empty())
+      throw std::logic_error("dense channels are not convolved yet");
+}
+
+int RayField::convolved_count() const {
+  return static_cast<int>(std::count(wants_convolution_.begin(), wants_convolution_.end(), true));
+}
+
+void RayField::convolve(const RenderOptions& options, const std::function<void()>& channel_done) {
+  for (std::size_t c = 0; c < rays_.size(); ++c) {
+    if (!wants_convolution_[c] || !convolved_[c].empty()) continue;
+    if (options.cancel && options.cancel->load()) throw Cancelled{};
+    convolved_[c] = convolve_channel(rays_[c], by_row_[c], width_, height_, options.threads);
+    by_row_[c] = {};  // the plane holds everything the sources gave
+    if (channel_done) channel_done();
+  }
+}
+
+std::int64_t RayField::column_tasks(const Rect& view, int threads) const {
+  for (std::size_t c = 0; c < rays_.size(); ++c)
+    if (!by_column_[c].row_start.empty()) return chunk_count(view.width, threads);
+  return 0;
+}
+
+RayField::ColumnPlanes RayField::gather_columns(const Rect& view, const RenderOptions& options,
+                                                std::int64_t steps_total) const {
+  ColumnPlanes columns{view, std::vector<std::vector<double>>(rays_.size())};
+  const std::int64_t tasks = column_tasks(view, options.threads);
+  if (tasks == 0) return columns;
+  for (std::size_t c = 0; c < rays_.size(); ++c)
+    if (!by_column_[c].row_start.empty())
+      columns.planes[c].assign(static_cast<std::size_t>(view.width * view.height), 0.0);
+  run_tasks(tasks, task_run(options, 0, steps_total), [&](std::int64_t k) {
+    for (std::int64_t x = view.x + k * view.width / tasks; x < view.x + (k + 1) * view.width / tasks; ++x)
+      for (std::size_t c = 0; c < rays_.size(); ++c)
+        if (!columns.planes[c].empty())
+          gather_line(columns.planes[c].data() + (x - view.x) * view.height,
+                      {x, view.y, view.y + view.height}, rays_[c].column_paths, by_column_[c],
+                      {height_, width_});
+  });
+  return columns;
+}
+
+void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
+                               const ColumnPlanes& columns, double* out) const {
+  const auto c = static_cast<std::size_t>(channel);
+  if (wants_convolution_[c]) {
+    for (std::int64_t r = 0; r < rows; ++r)
+      std::memcpy(out + r * view.width, convolved_[c].data() + (y0 + r) * width_ + view.x,
+                  static_cast<std::size_t>(view.width) * sizeof(double));
+    return;
+  }
+  std::fill(out, out + rows * view.width, 0.0);
+  const ChannelRays& rays = rays_[c];
+  const SourceList& sources = by_row_[c];
+  const std::vector<double>& column_plane = columns.planes[c];
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const std::int64_t y = y0 + r;
+    double* dst = out + r * view.width;
+    // Every direction adds the source's own value once at the source pixel.
+    for (std::int64_t k = sources.row_start[y]; k < sources.row_start[y + 1]; ++k) {
+      const std::int64_t x = sources.position[k];
+      if (x < view.x || x >= view.x + view.width) continue;
+      for (int s = 0; s < rays.slot_count; ++s) dst[x - view.x] += sources.value[k];
+    }
+    gather_line(dst, {y, view.x, view.x + view.width}, rays.row_paths, sources, {width_, height_});
+    if (column_plane.empty()) continue;
+    const double* column = column_plane.data() + (y - view.y);
+    for (std::int64_t x = 0; x < view.width; ++x) dst[x] += column[x * view.height];
+  }
+}
+
+template <typename Finish>
+void RayField::run_rows(const Rect& view, const ColumnPlanes& columns, const RenderOptions& options,
+                        std::int64_t steps_before, std::int64_t steps_total, Finish&& finish) const {
+  const std::int64_t blocks = (view.height + kBlockRows - 1) / kBlockRows;
+  const std::int64_t tasks = chunk_count(blocks, options.threads);
+  run_tasks(tasks, task_run(options, steps_before, steps_total), [&](std::int64_t k) {
+    std::vector<std::vector<double>> rays(
+        rays_.size(), std::vector<double>(static_cast<std::size_t>(kBlockRows * view.width)));
+    for (std::int64_t b = k * blocks / tasks; b < (k + 1) * blocks / tasks; ++b) {
+      const std::int64_t y0 = view.y + b * kBlockRows;
+      const std::int64_t rows = std::min(kBlockRows, view.y + view.height - y0);
+      for (std::size_t c = 0; c < rays_.size(); ++c)
+        accumulate_rows(static_cast<int>(c), view, y0, rows, columns, rays[c].data());
+      finish(y0, rows, rays);
+    }
+  });
+}
+
+namespace {
+
+void check_view(const Rect& view, std::int64_t width, std::int64_t height) {
+  if (view.x < 0 || view.y < 0 || view.width < 0 || view.height < 0 || view.x + view.width > width ||
+      view.y + view.height > height)
+    throw std::invalid_argument("the view lies outside the layer");
+}
+
+}  // namespace
+
+Accumulation RayField::accumulate(const Rect& view, const RenderOptions& options) const {
+  check_view(view, width_, height_);
+  check_convolved();
+  Accumulation result{view, std::vector<std::vector<double>>(
+                                rays_.size(), std::vector<double>(static_cast<std::size_t>(view.width * view.height)))};
+  if (view.width == 0 || view.height == 0) return result;
+  const ColumnPlanes columns = gather_columns(view, options, 0);
+  RenderOptions quiet = options;
+  quiet.progress = {};
+  run_rows(view, columns, quiet, 0, 0, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
+    for (std::size_t c = 0; c < rays.size(); ++c)
+      std::copy_n(rays[c].data(), rows * view.width,
+                  result.planes[c].data() + (y0 - view.y) * view.width);
+  });
+  return result;
+}
+
+void RayField::render(const Rect& view, double brightness, const ConstPixels& base,
+                      const MutablePixels& out, const RenderOptions& options) const {
+  check_view(view, width_, height_);
+  check_pixels(base);
+  check_pixels(out);
+  if (base.layout.width != width_ || base.layout.height != height_ ||
+      colour_count(base.layout.channels) != colours() || out.layout.width != view.width ||
+      out.layout.height != view.height || out.layout.channels != base.layout.channels ||
+      out.layout.type != base.layout.type)
+    throw std::invalid_argument("the pixels do not match the layer or the view");
+  check_convolved();
+  if (view.width == 0 || view.height == 0) return;
+
+  const std::int64_t column_steps = column_tasks(view, options.threads);
+  const std::int64_t blocks = (view.height + kBlockRows - 1) / kBlockRows;
+  const std::int64_t total = column_steps + chunk_count(blocks, options.threads);
+  const ColumnPlanes columns = gather_columns(view, options, total);
+  run_rows(view, columns, options, column_steps, total,
+           [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
+             for (std::size_t c = 0; c < rays.size(); ++c)
+               blend_rows(static_cast<int>(c), brightness, rays[c].data(), view, y0, rows, base, out);
+             copy_alpha_rows(view, y0, rows, base, out);
+           });
+}
+
+void blend_view(const Accumulation& rays, double brightness, const ConstPixels& base,
+                const MutablePixels& out) {
+  const Rect& view = rays.view;
+  for (std::size_t c = 0; c < rays.planes.size(); ++c)
+    blend_rows(static_cast<int>(c), brightness, rays.planes[c].data(), view, view.y, view.height,
+               base, out);
+  copy_alpha_rows(view, view.y, view.height, base, out);
+}
+
+}  // namespace orvex

@@ -1,0 +1,86 @@
+// The rays of a whole layer and the pixels they give in any rectangle of it.
+//
+// Every rectangle is computed exactly as the whole layer would be there: a preview of a view
+// shows the very bytes that rendering the layer writes into it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "engine/channel_rays.hpp"
+#include "engine/filter_settings.hpp"
+#include "engine/pixels.hpp"
+#include "engine/sources.hpp"
+
+namespace orvex {
+
+enum class StampMethod {
+  automatic,    // whichever a cost model expects to be faster, per channel
+  direct,       // ray by ray
+  convolution,  // FFT convolution with the channel's line kernel
+};
+
+struct RenderOptions {
+  explicit RenderOptions(int thread_count = 1) : threads(thread_count) {}
+
+  int threads;
+  StampMethod method = StampMethod::automatic;
+  // The share of the work done, reported on the calling thread.
+  std::function<void(double fraction)> progress;
+  // Set from another thread to abandon the work (it then throws Cancelled).
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// The summed rays of a rectangle, per colour channel, row-major.
+struct Accumulation {
+  Rect view;
+  std::vector<std::vector<double>> planes;
+};
+
+class RayField {
+ public:
+  // Traces the paths and decides per channel how to stamp; no stamping yet.
+  RayField(const ClampedSettings& settings, LayerSources sources, StampMethod method);
+
+  // Stamps the dense channels of the whole layer through FFTs; needed before any render.
+  // Calls `channel_done` after each such channel.
+  void convolve(const RenderOptions& options, const std::function<void()>& channel_done = {});
+
+  int colours() const { return static_cast<int>(rays_.size()); }
+  int convolved_count() const;
+  bool convolved(int channel) const { return !convolved_[static_cast<std::size_t>(channel)].empty(); }
+
+  Accumulation accumulate(const Rect& view, const RenderOptions& options) const;
+
+  // Blends the rays of `view` over `base` (the whole layer) into `out` (the view's size;
+  // it may be `base` itself when the view is the whole layer).
+  void render(const Rect& view, double brightness, const ConstPixels& base, const MutablePixels& out,
+              const RenderOptions& options) const;
+
+ private:
+  struct ColumnPlanes;
+  template <typename Finish>
+  void run_rows(const Rect& view, const ColumnPlanes& columns, const RenderOptions& options,
+                std::int64_t steps_before, std::int64_t steps_total, Finish&& finish) const;
+  ColumnPlanes gather_columns(const Rect& view, const RenderOptions& options,
+                              std::int64_t steps_total) const;
+  void accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
+                       const ColumnPlanes& columns, double* out) const;
+  std::int64_t column_tasks(const Rect& view, int threads) const;
+  void check_convolved() const;
+
+  std::int64_t width_;
+  std::int64_t height_;
+  std::vector<ChannelRays> rays_;
+  std::vector<SourceList> by_row_;
+  std::vector<SourceList> by_column_;          // only for directly stamped steep rays
+  std::vector<bool> wants_convolution_;
+  std::vector<std::vector<double>> convolved_;  // whole-layer planes of the dense channels
+};
+
+void blend_view(const Accumulation& rays, double brightness, const ConstPixels& base,
+                const MutablePixels& out);
+
+}  // namespace orvex

@@ -1,0 +1,168 @@
+#include "engine/sources.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "engine/task_pool.hpp"
+
+namespace orvex {
+
+namespace {
+
+// The weighted mean of pure white is 0.9999999999999999, not 1: without some slack a
+// white (or exactly-at-threshold gray) pixel would fail its own level under the averages.
+constexpr double kSlack = 1e-12;
+
+// The smallest raw sample whose value reaches `cut`, so that most pixels are skipped
+// with one comparison of raw samples. Floats compare as they are.
+template <SampleType T>
+double raw_cut(double cut) {
+  if constexpr (T == SampleType::f32 || T == SampleType::f64) {
+    return cut;
+  } else {
+    constexpr double top = T == SampleType::u8 ? 255 : 65535;
+    double raw = std::clamp(std::floor(cut * top) - 1, 0.0, top + 1);
+    while (raw <= top && !(Sample<T>::unit(static_cast<typename Sample<T>::type>(raw)) >= cut)) ++raw;
+    return raw;
+  }
+}
+
+double mask_weight(const ConstPixels& mask, std::int64_t i) {
+  const std::byte* at = mask.bytes.data() + i * mask.layout.pixel_bytes();
+  if (mask.layout.type == SampleType::u8) {
+    const auto m = static_cast<std::uint8_t>(*at);
+    return m == 255 ? 1.0 : m / 255.0;
+  }
+  return std::clamp(unit_value(mask.layout.type, at), 0.0, 1.0);
+}
+
+struct Collector {
+  const FilterSettings& settings;
+  const SourceInput& input;
+  int colours;
+  double level;
+
+  template <SampleType T>
+  void rows(std::int64_t first, std::int64_t end, std::vector<SourceList>& out) const {
+    const PixelLayout& l = input.pixels.layout;
+    const std::int64_t stride = l.channels;
+    // A little below the level, so that rounding in the averages never skips a source.
+    const double cut = raw_cut<T>(level - 1e-9);
+    for (SourceList& list : out) list.row_start.assign(1, 0);
+    for (std::int64_t row = first; row < end; ++row) {
+      const std::byte* line = input.pixels.bytes.data() + row * l.row_bytes();
+      for (std::int64_t col = 0; col < l.width; ++col) {
+        const std::byte* px = line + col * stride * sample_bytes(T);
+        if (!(static_cast<double>(brightest_raw<T>(px)) >= cut)) continue;
+        add_pixel<T>(px, row * l.width + col, static_cast<std::int32_t>(col), out);
+      }
+      for (SourceList& list : out) list.row_start.push_back(list.size());
+    }
+  }
+
+  // The largest raw colour sample of a pixel (a NaN only when all of them are).
+  template <SampleType T>
+  typename Sample<T>::type brightest_raw(const std::byte* px) const {
+    auto best = load_sample<T>(px);
+    for (int c = 1; c < colours; ++c) {
+      const auto s = load_sample<T>(px + c * sample_bytes(T));
+      if (s > best || best != best) best = s;
+    }
+    return best;
+  }
+
+  template <SampleType T>
+  void add_pixel(const std::byte* px, std::int64_t index, std::int32_t col,
+                 std::vector<SourceList>& out) const {
+    double weight = 1.0;
+    if (input.mask) {
+      weight = mask_weight(*input.mask, index);
+      if (weight == 0.0) return;
+    }
+    double v[3] = {0, 0, 0};
+    for (int c = 0; c < colours; ++c) {
+      v[c] = Sample<T>::unit(load_sample<T>(px + c * sample_bytes(T)));
+      if (weight != 1.0) v[c] *= weight;
+    }
+    for (int c = 0; c < colours; ++c) {
+      double tested = v[c];
+      if (colours == 3 && settings.threshold_type == 1) tested = (v[1] + v[0] + v[2]) / 3;
+      if (colours == 3 && settings.threshold_type == 2) tested = v[1] * 0.587 + v[0] * 0.299 + v[2] * 0.114;
+      if (!(tested >= level) || !(v[c] > 0)) continue;
+      SourceList& list = out[static_cast<std::size_t>(c)];
+      list.position.push_back(col);
+      list.value.push_back(std::min(v[c], 1.0));
+    }
+  }
+};
+
+void append(SourceList& list, const SourceList& part) {
+  const std::int64_t offset = list.size();
+  for (std::size_t r = 1; r < part.row_start.size(); ++r) list.row_start.push_back(part.row_start[r] + offset);
+  list.position.insert(list.position.end(), part.position.begin(), part.position.end());
+  list.value.insert(list.value.end(), part.value.begin(), part.value.end());
+}
+
+}  // namespace
+
+double threshold_level(std::int32_t threshold) {
+  double t = threshold / 255.0;
+  if (t > 1.0) t = t - 1.0;
+  return t;
+}
+
+LayerSources collect_sources(const ClampedSettings& settings, const SourceInput& input, int threads) {
+  check_pixels(input.pixels);
+  const PixelLayout& l = input.pixels.layout;
+  if (input.mask) {
+    check_pixels(*input.mask);
+    if (input.mask->layout.width != l.width || input.mask->layout.height != l.height ||
+        input.mask->layout.channels != 1)
+      throw std::invalid_argument("the mask does not cover the layer");
+  }
+  const int colours = colour_count(l.channels);
+  const Collector collector{settings.values(), input, colours,
+                            threshold_level(settings->threshold) - kSlack};
+
+  // A few chunks per thread keep both cores busy when the sources cluster.
+  const std::int64_t chunks = std::clamp<std::int64_t>(4 * threads, 1, std::max<std::int64_t>(l.height, 1));
+  std::vector<std::vector<SourceList>> parts(static_cast<std::size_t>(chunks),
+                                             std::vector<SourceList>(static_cast<std::size_t>(colours)));
+  run_tasks(chunks, TaskRun{threads, {}, nullptr}, [&](std::int64_t k) {
+    with_sample_type(l.type, [&]<SampleType T>() {
+      collector.rows<T>(k * l.height / chunks, (k + 1) * l.height / chunks, parts[k]);
+    });
+  });
+
+  LayerSources sources{l.width, l.height, std::vector<SourceList>(static_cast<std::size_t>(colours))};
+  for (int c = 0; c < colours; ++c) {
+    SourceList& list = sources.by_row[static_cast<std::size_t>(c)];
+    list.row_start.assign(1, 0);
+    for (std::vector<SourceList>& part : parts) {
+      append(list, part[static_cast<std::size_t>(c)]);
+      part[static_cast<std::size_t>(c)] = {};
+    }
+  }
+  return sources;
+}
+
+SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height) {
+  SourceList by_column;
+  by_column.row_start.assign(static_cast<std::size_t>(width + 1), 0);
+  for (std::int32_t col : by_row.position) ++by_column.row_start[static_cast<std::size_t>(col) + 1];
+  for (std::int64_t c = 0; c < width; ++c) by_column.row_start[c + 1] += by_column.row_start[c];
+  by_column.position.resize(by_row.position.size());
+  by_column.value.resize(by_row.value.size());
+  std::vector<std::int64_t> fill(by_column.row_start.begin(), by_column.row_start.end() - 1);
+  for (std::int64_t row = 0; row < height; ++row) {
+    for (std::int64_t k = by_row.row_start[row]; k < by_row.row_start[row + 1]; ++k) {
+      const std::int64_t slot = fill[static_cast<std::size_t>(by_row.position[k])]++;
+      by_column.position[slot] = static_cast<std::int32_t>(row);
+      by_column.value[slot] = by_row.value[k];
+    }
+  }
+  return by_column;
+}
+
+}  // namespace orvex

@@ -1,0 +1,42 @@
+// The light sources of a layer: every pixel whose tested value reaches the threshold.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/filter_settings.hpp"
+#include "engine/pixels.hpp"
+
+namespace orvex {
+
+// Sources of one channel grouped by line (compressed sparse rows): line l holds the
+// entries row_start[l] .. row_start[l + 1] - 1.
+struct SourceList {
+  std::vector<std::int64_t> row_start;
+  std::vector<std::int32_t> position;  // along the line
+  std::vector<double> value;           // limited to (0, 1]
+  std::int64_t size() const { return static_cast<std::int64_t>(value.size()); }
+};
+
+struct LayerSources {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  std::vector<SourceList> by_row;  // one per colour channel
+};
+
+// The threshold in value units: 0..255 map to 0..1, 256..511 to 1/255..256/255.
+double threshold_level(std::int32_t threshold);
+
+struct SourceInput {
+  ConstPixels pixels;                  // the colour channels tested and sent
+  const ConstPixels* mask = nullptr;   // one channel, the same size: how strongly each is selected
+};
+
+// Tests every pixel as the settings say and keeps, per colour channel, the value it sends
+// (its own value, weighted by the mask, at most 1). Dark pixels send nothing.
+LayerSources collect_sources(const ClampedSettings& settings, const SourceInput& input, int threads);
+
+// The same sources grouped by image column (line = column, position = row).
+SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height);
+
+}  // namespace orvex

@@ -1,0 +1,33 @@
+// Reading and writing GEGL buffers in a format that keeps every bit of the drawable.
+#pragma once
+
+#include <gegl.h>
+
+#include "engine/pixels.hpp"
+
+namespace orvex {
+
+struct TransferFormat {
+  const Babl* babl;    // the drawable's own model, colour space and TRC
+  PixelLayout layout;  // width and height left to the caller
+};
+
+// The drawable's own format where the engine has its sample type (8- and 16-bit integers,
+// floats, doubles); half floats are read as floats and 32-bit integers as doubles, which
+// holds them exactly.
+TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::int64_t height);
+
+// The rectangle's pixels; outside the buffer's extent they are zero.
+PixelBuffer read_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format);
+
+void write_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format,
+                  const ConstPixels& pixels);
+
+// A selection mask in one gray channel of the layer's sample type (bytes for 8-bit layers,
+// floats otherwise), read where the layer lies on the canvas.
+TransferFormat mask_format(SampleType layer_type, std::int64_t width, std::int64_t height);
+
+// Pixels as 8-bit display bytes (R'G'B'(A) or Y'(A)), for a preview widget.
+std::vector<std::uint8_t> display_bytes(const ConstPixels& pixels, const Babl* format);
+
+}  // namespace orvex

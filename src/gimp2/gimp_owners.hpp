@@ -1,0 +1,115 @@
+// Owners for what GIMP hands out or what must be undone on every path, early returns and
+// exceptions included.
+#pragma once
+
+#include <libgimp/gimp.h>
+
+#include <memory>
+
+#include "host_common/failure.hpp"
+#include "host_common/i18n.hpp"
+
+namespace orvex {
+
+struct GObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+using BufferOwner = std::unique_ptr<GeglBuffer, GObjectUnref>;
+
+class UndoGroup {
+ public:
+  explicit UndoGroup(gint32 image) : image_(image) { gimp_image_undo_group_start(image_); }
+  ~UndoGroup() { gimp_image_undo_group_end(image_); }
+  UndoGroup(const UndoGroup&) = delete;
+  UndoGroup& operator=(const UndoGroup&) = delete;
+
+ private:
+  gint32 image_;
+};
+
+// The image's active layer and channel, put back on destruction: adding and removing a
+// channel makes GIMP activate other items.
+class ActiveItems {
+ public:
+  explicit ActiveItems(gint32 image)
+      : image_(image), layer_(gimp_image_get_active_layer(image)),
+        channel_(gimp_image_get_active_channel(image)) {}
+  ~ActiveItems() {
+    if (channel_ > 0 && gimp_item_is_valid(channel_)) gimp_image_set_active_channel(image_, channel_);
+    if (layer_ > 0 && gimp_item_is_valid(layer_)) gimp_image_set_active_layer(image_, layer_);
+    if (layer_ <= 0 && channel_ <= 0) gimp_image_unset_active_channel(image_);
+  }
+  ActiveItems(const ActiveItems&) = delete;
+  ActiveItems& operator=(const ActiveItems&) = delete;
+
+ private:
+  gint32 image_;
+  gint32 layer_;
+  gint32 channel_;
+};
+
+// Saves a non-empty selection as a channel and clears it; loads it back and removes the
+// copy on destruction. A selection that cannot be saved is never cleared.
+class ClearedSelection {
+ public:
+  explicit ClearedSelection(gint32 image) : image_(image) {
+    if (gimp_selection_is_empty(image_)) return;
+    saved_ = gimp_selection_save(image_);
+    if (saved_ <= 0) throw Failure(_("the selection could not be saved"));
+    if (!gimp_selection_none(image_)) {
+      restore();
+      throw Failure(_("the selection could not be cleared"));
+    }
+  }
+  ~ClearedSelection() { restore(); }
+  ClearedSelection(const ClearedSelection&) = delete;
+  ClearedSelection& operator=(const ClearedSelection&) = delete;
+
+ private:
+  void restore() {
+    if (saved_ <= 0) return;
+    gimp_selection_load(saved_);
+    gimp_image_remove_channel(image_, saved_);
+    saved_ = 0;
+  }
+
+  gint32 image_;
+  gint32 saved_ = 0;
+};
+
+class ProgressScope {
+ public:
+  ProgressScope() = default;
+  ~ProgressScope() { gimp_progress_end(); }
+  ProgressScope(const ProgressScope&) = delete;
+  ProgressScope& operator=(const ProgressScope&) = delete;
+};
+
+// A scratch image that never gets a display; deleted with everything in it.
+class TemporaryImage {
+ public:
+  TemporaryImage(gint width, gint height, GimpImageBaseType type, GimpPrecision precision)
+      : id_(gimp_image_new_with_precision(width, height, type, precision)) {
+    if (id_ <= 0) throw Failure(_("GIMP could not create a scratch image"));
+  }
+  ~TemporaryImage() { gimp_image_delete(id_); }
+  TemporaryImage(const TemporaryImage&) = delete;
+  TemporaryImage& operator=(const TemporaryImage&) = delete;
+
+  gint32 id() const { return id_; }
+
+ private:
+  gint32 id_;
+};
+
+// Context changes made inside the scope (colours, select-by-colour options) stay inside it:
+// without the push they would reach the caller's context, which is the user's.
+class ContextScope {
+ public:
+  ContextScope() { gimp_context_push(); }
+  ~ContextScope() { gimp_context_pop(); }
+  ContextScope(const ContextScope&) = delete;
+  ContextScope& operator=(const ContextScope&) = delete;
+};
+
+}  // namespace orvex

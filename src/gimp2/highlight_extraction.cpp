@@ -1,0 +1,131 @@
+#include "gimp2/highlight_extraction.hpp"
+
+#include <array>
+#include <span>
+
+#include "gegl_io/buffer_pixels.hpp"
+#include "gimp2/gimp_owners.hpp"
+
+namespace orvex {
+
+namespace {
+
+constexpr const char* kTempChannelName = "__orvex_temp_channel";
+constexpr gdouble kFeatherRadius = 2.0;
+
+// White. Its alpha plays no part: the default context never selects by transparency.
+constexpr GimpRGB kSaturated{1.0, 1.0, 1.0, 0.0};
+
+constexpr std::array<GimpChannelType, 3> kRgbComponents{GIMP_RED_CHANNEL, GIMP_GREEN_CHANNEL,
+                                                        GIMP_BLUE_CHANNEL};
+constexpr std::array<GimpChannelType, 1> kGrayComponents{GIMP_GRAY_CHANNEL};
+
+// 1 px at 255, one more per step above, so that higher thresholds keep only larger cores.
+gint shrink_steps(std::int32_t threshold) { return static_cast<gint>(threshold - 255.0) + 1; }
+
+// Float layers are copied into a 16-bit scratch image of the same TRC: the conversion
+// clamps to 0..1, so that values at or above 1.0 all count as saturated.
+GimpPrecision scratch_precision(gint32 image) {
+  switch (const GimpPrecision own = gimp_image_get_precision(image)) {
+    case GIMP_PRECISION_HALF_LINEAR:
+    case GIMP_PRECISION_FLOAT_LINEAR:
+    case GIMP_PRECISION_DOUBLE_LINEAR: return GIMP_PRECISION_U16_LINEAR;
+    case GIMP_PRECISION_HALF_GAMMA:
+    case GIMP_PRECISION_FLOAT_GAMMA:
+    case GIMP_PRECISION_DOUBLE_GAMMA: return GIMP_PRECISION_U16_GAMMA;
+    default: return own;
+  }
+}
+
+// The copy keeps the drawable's offsets, which would push parts of an offset layer off the
+// scratch canvas: it is put at the origin.
+gint32 add_copy(gint32 drawable_id, gint32 image) {
+  const gint32 layer = gimp_layer_new_from_drawable(drawable_id, image);
+  if (layer <= 0 || !gimp_image_insert_layer(image, layer, 0, 0))
+    throw Failure(_("GIMP could not copy the layer"));
+  gimp_layer_set_offsets(layer, 0, 0);
+  return layer;
+}
+
+void select_saturated_component(gint32 image, GimpChannelType component) {
+  const gint32 channel = gimp_channel_new_from_component(image, component, kTempChannelName);
+  if (channel <= 0) throw Failure(_("GIMP could not copy a colour component"));
+  gimp_image_insert_channel(image, channel, 0, 0);
+  gimp_drawable_threshold(channel, GIMP_HISTOGRAM_VALUE, 1.0, 1.0);
+  gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, channel, &kSaturated);
+  gimp_image_remove_channel(image, channel);
+}
+
+void set_components_active(gint32 image, std::span<const GimpChannelType> components,
+                           gboolean active) {
+  for (const GimpChannelType component : components)
+    gimp_image_set_component_active(image, component, active);
+}
+
+// Blacks out everything but the shrunk, feathered saturated areas, in the given component
+// (or in all colour components when `only` is null).
+void black_out_all_but_selection(gint32 image, gint32 layer, std::int32_t threshold,
+                                 std::span<const GimpChannelType> colour_components,
+                                 const GimpChannelType* only) {
+  if (!gimp_selection_is_empty(image)) {
+    gimp_selection_shrink(image, shrink_steps(threshold));
+    gimp_selection_feather(image, kFeatherRadius);
+  }
+  if (only) {
+    set_components_active(image, colour_components, FALSE);
+    gimp_image_set_component_active(image, *only, TRUE);
+  }
+  gimp_selection_invert(image);
+  gimp_drawable_edit_fill(layer, GIMP_FILL_FOREGROUND);
+  set_components_active(image, colour_components, TRUE);
+}
+
+// A fresh selection and default context per pass: black foreground, exact colour matching.
+void start_pass(gint32 image) {
+  gimp_selection_none(image);
+  gimp_context_set_defaults();
+}
+
+PixelBuffer read_layer(gint32 layer, std::int64_t width, std::int64_t height) {
+  const BufferOwner buffer(gimp_drawable_get_buffer(layer));
+  if (!buffer) throw Failure(_("GIMP could not hand over the scratch layer"));
+  const TransferFormat format = transfer_format(gimp_drawable_get_format(layer), width, height);
+  return read_pixels(buffer.get(), {0, 0, width, height}, format);
+}
+
+}  // namespace
+
+PixelBuffer extract_highlights(gint32 drawable_id, const ClampedSettings& settings) {
+  const bool gray = gimp_drawable_is_gray(drawable_id);
+  const bool whole_colour = !gray && settings->threshold_type != 0;
+  const std::span<const GimpChannelType> components =
+      gray ? std::span<const GimpChannelType>(kGrayComponents)
+           : std::span<const GimpChannelType>(kRgbComponents);
+  const gint width = gimp_drawable_width(drawable_id);
+  const gint height = gimp_drawable_height(drawable_id);
+
+  // The drawable's own colour model, not its image's: a layer mask or channel is gray
+  // inside an RGB image.
+  const TemporaryImage scratch(width, height, gray ? GIMP_GRAY : GIMP_RGB,
+                               scratch_precision(gimp_item_get_image(drawable_id)));
+  const gint32 image = scratch.id();
+  // Nobody can undo in an image without a display; the history would only hold layer copies.
+  gimp_image_undo_disable(image);
+  const gint32 layer = add_copy(drawable_id, image);
+
+  const ContextScope context;
+  if (whole_colour) {
+    start_pass(image);
+    gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, layer, &kSaturated);
+    black_out_all_but_selection(image, layer, settings->threshold, components, nullptr);
+  } else {
+    for (const GimpChannelType& component : components) {
+      start_pass(image);
+      select_saturated_component(image, component);
+      black_out_all_but_selection(image, layer, settings->threshold, components, &component);
+    }
+  }
+  return read_layer(layer, width, height);
+}
+
+}  // namespace orvex

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <libgimp/gimp.h>
+
+#include "engine/filter_settings.hpp"
+#include "engine/pixels.hpp"
+
+namespace orvex {
+
+// The shrunk, feathered interiors of the drawable's saturated areas (components at 1.0, or
+// white), found with GIMP's own selection operations on a scratch copy of the whole drawable;
+// everything else is black. Same size and channels as the drawable.
+PixelBuffer extract_highlights(gint32 drawable_id, const ClampedSettings& settings);
+
+}  // namespace orvex

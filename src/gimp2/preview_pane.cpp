@@ -1,0 +1,97 @@
+#include "gimp2/preview_pane.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "gimp2/highlight_extraction.hpp"
+#include "gimp2/render_driver.hpp"
+
+namespace orvex {
+
+namespace {
+
+constexpr guint kPollMilliseconds = 30;
+
+// ORVEX_TRACE_TIMING=1 writes each update's duration to stderr (for benchmarks).
+bool timing_requested() {
+  static const bool requested = g_getenv("ORVEX_TRACE_TIMING") != nullptr;
+  return requested;
+}
+
+}  // namespace
+
+PreviewPane::PreviewPane(gint32 drawable, const ClampedSettings& settings)
+    : drawable_(drawable), settings_(settings),
+      widget_(gimp_drawable_preview_new_from_drawable_id(drawable)) {
+  g_signal_connect(widget_, "invalidated", G_CALLBACK(on_invalidated), this);
+}
+
+PreviewPane::~PreviewPane() {
+  if (poll_source_) g_source_remove(poll_source_);
+}
+
+void PreviewPane::on_invalidated(GimpPreview* /*preview*/, PreviewPane* pane) {
+  // A GTK signal handler: nothing may unwind into the toolkit. A failed render leaves the
+  // preview as it was; the final render reports its own failures.
+  try {
+    pane->render();
+  } catch (...) {
+  }
+}
+
+gboolean PreviewPane::on_poll(gpointer data) {
+  auto* pane = static_cast<PreviewPane*>(data);
+  try {
+    if (auto frame = pane->renderer_->poll()) pane->draw(*frame);
+  } catch (...) {
+  }
+  if (pane->renderer_->pending()) return G_SOURCE_CONTINUE;
+  pane->poll_source_ = 0;
+  return G_SOURCE_REMOVE;
+}
+
+Rect PreviewPane::visible_rect() const {
+  gint x = 0, y = 0, width = 0, height = 0;
+  gimp_preview_get_position(GIMP_PREVIEW(widget_), &x, &y);
+  gimp_preview_get_size(GIMP_PREVIEW(widget_), &width, &height);
+  const std::int64_t layer_width = format_.layout.width, layer_height = format_.layout.height;
+  const std::int64_t left = std::clamp<std::int64_t>(x, 0, layer_width);
+  const std::int64_t top = std::clamp<std::int64_t>(y, 0, layer_height);
+  return {left, top, std::clamp<std::int64_t>(width, 0, layer_width - left),
+          std::clamp<std::int64_t>(height, 0, layer_height - top)};
+}
+
+void PreviewPane::render() {
+  const auto start = std::chrono::steady_clock::now();
+  if (!renderer_) {
+    DrawablePixels d = read_drawable(drawable_);
+    format_ = d.format;
+    format_.layout = d.pixels.layout;
+    const gint32 drawable = drawable_;
+    renderer_ = std::make_unique<PreviewRenderer>(
+        std::move(d.pixels), std::move(d.mask),
+        [drawable](const ClampedSettings& s) { return extract_highlights(drawable, s); }, host_threads());
+  }
+  const Rect view = visible_rect();
+  if (view.width <= 0 || view.height <= 0) return;
+  const PreviewRenderer::Frame frame = renderer_->render(settings_, view);
+  draw(frame);
+  if (renderer_->pending() && !poll_source_) poll_source_ = g_timeout_add(kPollMilliseconds, on_poll, this);
+  if (timing_requested()) {
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    std::fprintf(stderr, "orvex: preview render %lldx%lld took %.1f ms%s\n",
+                 static_cast<long long>(view.width), static_cast<long long>(view.height), took.count(),
+                 frame.exact ? "" : " (exact one pending)");
+  }
+}
+
+void PreviewPane::draw(const PreviewRenderer::Frame& frame) {
+  // A frame for a part the user has scrolled away from would land in the wrong place.
+  if (!(frame.view == visible_rect())) return;
+  const std::vector<std::uint8_t> bytes = display_bytes(frame.pixels.view(), format_.babl);
+  const auto row = static_cast<gint>(bytes.size() / static_cast<std::size_t>(frame.view.height));
+  gimp_preview_draw_buffer(GIMP_PREVIEW(widget_), bytes.data(), row);
+}
+
+}  // namespace orvex

@@ -1,0 +1,105 @@
+#include "gimp2/render_driver.hpp"
+
+#include <cstdlib>
+#include <new>
+
+#include "engine/render.hpp"
+#include "gimp2/gimp_owners.hpp"
+#include "gimp2/highlight_extraction.hpp"
+
+namespace orvex {
+
+namespace {
+
+bool contents_locked(gint32 item) {
+  for (; item > 0; item = gimp_item_get_parent(item))
+    if (gimp_item_get_lock_content(item)) return true;
+  return false;
+}
+
+std::optional<PixelBuffer> read_selection(gint32 image, gint32 drawable, const PixelLayout& layout) {
+  if (gimp_selection_is_empty(image)) return std::nullopt;
+  gint x = 0;
+  gint y = 0;
+  gimp_drawable_offsets(drawable, &x, &y);
+  const BufferOwner selection(gimp_drawable_get_buffer(gimp_image_get_selection(image)));
+  if (!selection) throw Failure(_("GIMP could not hand over the selection"));
+  // Where the drawable leaves the canvas nothing is selected: the buffer reads zero there.
+  return read_pixels(selection.get(), {x, y, layout.width, layout.height},
+                     mask_format(layout.type, layout.width, layout.height));
+}
+
+void write_back(const DrawablePixels& d, const ConstPixels& rendered) {
+  const ActiveItems active(d.image);
+  const UndoGroup undo(d.image);
+  // Merging the shadow respects the selection, and the rays must reach the whole layer.
+  const ClearedSelection cleared(d.image);
+  {
+    const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
+    if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
+    write_pixels(shadow.get(), {0, 0, d.pixels.layout.width, d.pixels.layout.height}, d.format, rendered);
+  }
+  if (!gimp_drawable_merge_shadow(d.drawable, TRUE))
+    throw Failure(_("GIMP refused to take the rendered pixels"));
+  gimp_drawable_update(d.drawable, 0, 0, static_cast<gint>(d.pixels.layout.width),
+                       static_cast<gint>(d.pixels.layout.height));
+}
+
+}  // namespace
+
+void check_drawable(gint32 drawable_id) {
+  if (drawable_id <= 0 || !gimp_item_is_valid(drawable_id) || !gimp_item_is_drawable(drawable_id))
+    throw Failure(_("no drawable was given"));
+  if (gimp_item_get_image(drawable_id) <= 0) throw Failure(_("the layer is not part of an image"));
+  if (gimp_item_is_group(drawable_id))
+    throw Failure(_("a layer group has no pixels of its own to render"));
+  if (gimp_item_is_selection(drawable_id)) throw Failure(_("the selection mask cannot be rendered"));
+  if (contents_locked(drawable_id)) throw Failure(_("the layer's contents are locked"));
+}
+
+DrawablePixels read_drawable(gint32 drawable_id) {
+  const gint width = gimp_drawable_width(drawable_id);
+  const gint height = gimp_drawable_height(drawable_id);
+  try {
+    DrawablePixels d{drawable_id, gimp_item_get_image(drawable_id),
+                     transfer_format(gimp_drawable_get_format(drawable_id), width, height), {}, {}};
+    const BufferOwner buffer(gimp_drawable_get_buffer(drawable_id));
+    if (!buffer) throw Failure(_("GIMP could not hand over the layer's pixels"));
+    d.pixels = read_pixels(buffer.get(), {0, 0, width, height}, d.format);
+    d.mask = read_selection(d.image, drawable_id, d.format.layout);
+    return d;
+  } catch (const std::bad_alloc&) {
+    throw Failure(memory_failure(width, height));
+  }
+}
+
+int host_threads() {
+  gchar* preference = gimp_gimprc_query("num-processors");
+  const int threads = preference ? std::atoi(preference) : 0;
+  g_free(preference);
+  return threads > 0 ? threads : static_cast<int>(g_get_num_processors());
+}
+
+void render_drawable(gint32 drawable_id, const ClampedSettings& settings) {
+  const ProgressScope progress;
+  gimp_progress_init(_("Rendering ..."));
+  DrawablePixels d = read_drawable(drawable_id);
+  try {
+    std::optional<PixelBuffer> highlights;
+    if (settings->threshold > 254) highlights = extract_highlights(drawable_id, settings);
+    gimp_progress_set_text(_("Drawing Orvex Lines ..."));
+
+    const ConstPixels mask = d.mask ? d.mask->view() : ConstPixels{};
+    const ConstPixels highlight_view = highlights ? highlights->view() : ConstPixels{};
+    RenderOptions options(host_threads());
+    options.progress = [](double fraction) { gimp_progress_update(fraction); };
+    // Everything is computed before the image is touched, so a failure leaves it as it was.
+    render_layer(settings, {d.pixels.view(), d.mask ? &mask : nullptr, highlights ? &highlight_view : nullptr},
+                 d.pixels.view(), options);
+  } catch (const std::bad_alloc&) {
+    throw Failure(memory_failure(d.pixels.layout.width, d.pixels.layout.height));
+  }
+  write_back(d, d.pixels.view());
+}
+
+}  // namespace orvex

@@ -1,0 +1,20 @@
+// The plainest possible render: every pixel tested, every point of the untrimmed ray paths
+// added one at a time, one thread. The oracle that the fast paths are checked against.
+#pragma once
+
+#include <vector>
+
+#include "engine/filter_settings.hpp"
+#include "engine/pixels.hpp"
+
+namespace orvex_testing {
+
+using Planes = std::vector<std::vector<double>>;
+
+Planes plain_accumulation(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer,
+                          const orvex::ConstPixels* mask = nullptr);
+
+orvex::PixelBuffer plain_render(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer,
+                                const orvex::ConstPixels* mask = nullptr);
+
+}  // namespace orvex_testing
