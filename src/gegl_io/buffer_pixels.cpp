@@ -37,6 +37,11 @@ GeglRectangle gegl_rect(const Rect& rect) {
 
 }  // namespace
 
+void init_gegl_for_buffers() {
+  g_setenv("GEGL_PATH", "/nonexistent/orvex-uses-no-gegl-operations", TRUE);
+  gegl_init(nullptr, nullptr);
+}
+
 TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::int64_t height) {
   const SampleType type = sample_type_of(babl_format_get_type(own_format, 0));
   const std::string own_type = babl_get_name(babl_format_get_type(own_format, 0));

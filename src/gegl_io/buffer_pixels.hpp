@@ -7,6 +7,10 @@
 
 namespace orvex {
 
+// GEGL for buffers alone: its operation modules, which a plug-in that only moves pixels never
+// uses, are left unloaded (scanning them takes longer than rendering a small layer).
+void init_gegl_for_buffers();
+
 struct TransferFormat {
   const Babl* babl;    // the drawable's own model, colour space and TRC
   PixelLayout layout;  // width and height left to the caller

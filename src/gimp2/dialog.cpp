@@ -81,18 +81,13 @@ void add_scale_entry(GtkTable* table, const ControlRow& control, ControlBinding&
 }
 
 void add_threshold_type_group(GtkTable* table, DialogModel& model) {
-  GtkWidget* each = nullptr;
-  GtkWidget* average = nullptr;
-  GtkWidget* weighted = nullptr;
   GtkWidget* frame = gimp_int_radio_group_new(
-      TRUE, _("Threshold Type"), nullptr, nullptr, model.settings->threshold_type,
-      _("Each of RGB"), 0, &each,
-      _("RGB Average"), 1, &average,
-      _("Weighted RGB Agerage"), 2, &weighted,
+      TRUE, _("Threshold Type"), G_CALLBACK(on_threshold_type_toggled), &model, model.settings->threshold_type,
+      _("Each of RGB"), 0, nullptr,
+      _("RGB Average"), 1, nullptr,
+      _("Weighted RGB Agerage"), 2, nullptr,
       static_cast<const char*>(nullptr));
   gtk_table_attach_defaults(table, frame, 1, 2, kThresholdTypeRow, kThresholdTypeRow + 1);
-  for (GtkWidget* button : {each, average, weighted})
-    g_signal_connect(button, "toggled", G_CALLBACK(on_threshold_type_toggled), &model);
 }
 
 GtkTable* add_page_table(GtkWidget* page_box, int rows) {

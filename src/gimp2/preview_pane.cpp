@@ -19,12 +19,36 @@ bool timing_requested() {
   return requested;
 }
 
+// GIMP keeps its preview about square (an aspect frame follows the preview's first size) and
+// hides the navigation button as soon as one scroll bar goes: the preview is let fill the
+// dialog both ways, and the button stays while any part of the layer is out of view.
+void fill_both_ways(GimpPreview* preview) {
+  GtkWidget* table = preview->table;
+  g_object_ref(table);
+  gtk_container_remove(GTK_CONTAINER(preview->frame), table);
+  gtk_widget_set_no_show_all(preview->frame, TRUE);
+  gtk_widget_hide(preview->frame);
+  gtk_box_pack_start(GTK_BOX(preview), table, TRUE, TRUE, 0);
+  gtk_box_reorder_child(GTK_BOX(preview), table, 0);
+  g_object_unref(table);
+}
+
+void keep_navigation(GtkWidget* /*area*/, GtkAllocation* /*allocation*/, GimpScrolledPreview* preview) {
+  gtk_widget_set_visible(preview->nav_icon,
+                         gtk_widget_get_visible(preview->hscr) || gtk_widget_get_visible(preview->vscr));
+}
+
 }  // namespace
 
 PreviewPane::PreviewPane(gint32 drawable, const ClampedSettings& settings)
     : drawable_(drawable), settings_(settings),
       widget_(gimp_drawable_preview_new_from_drawable_id(drawable)) {
   g_signal_connect(widget_, "invalidated", G_CALLBACK(on_invalidated), this);
+  // GIMP's drawable preview keeps to the selection's bounds (and the canvas); the rays that
+  // OK writes reach the whole layer.
+  gimp_preview_set_bounds(GIMP_PREVIEW(widget_), 0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable));
+  fill_both_ways(GIMP_PREVIEW(widget_));
+  g_signal_connect_after(GIMP_PREVIEW(widget_)->area, "size-allocate", G_CALLBACK(keep_navigation), widget_);
 }
 
 PreviewPane::~PreviewPane() {
@@ -91,7 +115,10 @@ void PreviewPane::draw(const PreviewRenderer::Frame& frame) {
   if (!(frame.view == visible_rect())) return;
   const std::vector<std::uint8_t> bytes = display_bytes(frame.pixels.view(), format_.babl);
   const auto row = static_cast<gint>(bytes.size() / static_cast<std::size_t>(frame.view.height));
-  gimp_preview_draw_buffer(GIMP_PREVIEW(widget_), bytes.data(), row);
+  // Drawn as it is: GIMP's own drawing would show the original outside the selection, where
+  // the rays land as well.
+  gimp_preview_area_draw(GIMP_PREVIEW_AREA(GIMP_PREVIEW(widget_)->area), 0, 0, static_cast<gint>(frame.view.width),
+                         static_cast<gint>(frame.view.height), gimp_drawable_type(drawable_), bytes.data(), row);
 }
 
 }  // namespace orvex

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "engine/render.hpp"
 #include "gimp2/gimp_owners.hpp"
@@ -15,6 +16,13 @@ bool contents_locked(gint32 item) {
   for (; item > 0; item = gimp_item_get_parent(item))
     if (gimp_item_get_lock_content(item)) return true;
   return false;
+}
+
+// Made for an image but never inserted: GIMP knows the image yet will not take pixels back.
+bool in_image(gint32 item, gint32 image) {
+  if (gimp_item_is_layer_mask(item)) item = gimp_layer_from_mask(item);
+  gimp_image_get_item_position(image, item);
+  return gimp_get_pdb_status() == GIMP_PDB_SUCCESS;
 }
 
 std::optional<PixelBuffer> read_selection(gint32 image, gint32 drawable, const PixelLayout& layout) {
@@ -31,16 +39,28 @@ std::optional<PixelBuffer> read_selection(gint32 image, gint32 drawable, const P
 
 void write_back(const DrawablePixels& d, const ConstPixels& rendered) {
   const ActiveItems active(d.image);
-  const UndoGroup undo(d.image);
+  const bool was_clean = !gimp_image_is_dirty(d.image);
+  std::optional<UndoGroup> undo(std::in_place, d.image);
   // Merging the shadow respects the selection, and the rays must reach the whole layer.
-  const ClearedSelection cleared(d.image);
+  std::optional<ClearedSelection> cleared;
+  try {
+    cleared.emplace(d.image);
+  } catch (const Failure&) {
+    // Nothing was changed, but even an empty undo group marks the image dirty.
+    undo.reset();
+    if (was_clean) gimp_image_clean_all(d.image);
+    throw;
+  }
   {
     const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
     if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
     write_pixels(shadow.get(), {0, 0, d.pixels.layout.width, d.pixels.layout.height}, d.format, rendered);
   }
-  if (!gimp_drawable_merge_shadow(d.drawable, TRUE))
-    throw Failure(_("GIMP refused to take the rendered pixels"));
+  if (!gimp_drawable_merge_shadow(d.drawable, TRUE)) {
+    std::string reason = _("GIMP refused to take the rendered pixels");
+    if (gimp_get_pdb_status() != GIMP_PDB_SUCCESS) reason += std::string(": ") + gimp_get_pdb_error();
+    throw Failure(reason);
+  }
   gimp_drawable_update(d.drawable, 0, 0, static_cast<gint>(d.pixels.layout.width),
                        static_cast<gint>(d.pixels.layout.height));
 }
@@ -50,10 +70,11 @@ void write_back(const DrawablePixels& d, const ConstPixels& rendered) {
 void check_drawable(gint32 drawable_id) {
   if (drawable_id <= 0 || !gimp_item_is_valid(drawable_id) || !gimp_item_is_drawable(drawable_id))
     throw Failure(_("no drawable was given"));
-  if (gimp_item_get_image(drawable_id) <= 0) throw Failure(_("the layer is not part of an image"));
+  if (gimp_item_is_selection(drawable_id)) throw Failure(_("the selection mask cannot be rendered"));
+  if (!in_image(drawable_id, gimp_item_get_image(drawable_id)))
+    throw Failure(_("the layer is not part of an image"));
   if (gimp_item_is_group(drawable_id))
     throw Failure(_("a layer group has no pixels of its own to render"));
-  if (gimp_item_is_selection(drawable_id)) throw Failure(_("the selection mask cannot be rendered"));
   if (contents_locked(drawable_id)) throw Failure(_("the layer's contents are locked"));
 }
 

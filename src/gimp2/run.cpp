@@ -1,7 +1,7 @@
 #include "gimp2/run.hpp"
 
 #include <X11/Xlib.h>
-#include <gegl.h>
+#include "gegl_io/buffer_pixels.hpp"
 
 #include <array>
 #include <cstdio>
@@ -111,7 +111,9 @@ void run(const gchar* /*name*/, gint nparams, const GimpParam* param, gint* nret
   static std::array<GimpParam, 2> values{};
   static std::string reason;
   bind_catalogue();
-  gegl_init(nullptr, nullptr);
+  init_gegl_for_buffers();
+  // Failed host calls are this plug-in's to report, with its own reason, not GIMP's console's.
+  gimp_plugin_set_pdb_error_handler(GIMP_PDB_ERROR_HANDLER_PLUGIN);
   GimpPDBStatusType status = GIMP_PDB_EXECUTION_ERROR;
   reason.clear();
   try {

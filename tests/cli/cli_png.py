@@ -1,0 +1,42 @@
+# orvex-render keeps 16 bits, raw values and ICC profiles, never loses outputs, refuses size bombs, renders batches.
+import os, resource, stat, struct, subprocess as sp, sys, tempfile, time, zlib
+cli, failures, scratch = sys.argv[1], [], tempfile.TemporaryDirectory()
+work = scratch.name; os.makedirs(f'{work}/sub/out')
+def check(ok, what): ok or failures.append(what)
+def run(*args, limit=None):
+    return sp.run([cli, *args], capture_output=True, text=True, preexec_fn=limit and (lambda: resource.setrlimit(*limit)))
+def chunk(kind, data): return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+def png(name, w, h, depth, ctype, samples, extra=b''):  # samples row by row, unfiltered
+    row = len(samples) // h; fmt = '>%d%s' % (row, 'H' if depth == 16 else 'B')
+    raw = b''.join(b'\0' + struct.pack(fmt, *samples[y * row:(y + 1) * row]) for y in range(h))
+    open(f'{work}/{name}', 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, depth, ctype, 0, 0, 0))
+                                     + extra + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
+def gray(name, depth):  # the samples as ImageMagick reads them (it converts nothing here)
+    data = sp.run(['convert', f'{work}/{name}', '-depth', str(depth), '-endian', 'MSB', 'gray:-'], capture_output=True).stdout
+    return struct.unpack('>%d%s' % (len(data) * 8 // depth, 'H' if depth == 16 else 'B'), data) or [None]
+png('g16.png', 40, 40, 16, 0, [0x4000] * 820 + [0xFFFF] + [0x4000] * 779)  # rays along row and column 20 only
+icc = struct.pack('>I8s4s4s4s12s4s28x3I52x', 132, b'\2\x10', b'mntr', b'GRAY', b'XYZ ', b'', b'acsp', 0xF6D6, 0x10000, 0xD32D)
+png('g8.png', 40, 40, 8, 0, [200] * 820 + [255] + [200] * 779,  # libpng drops iCCP chunks under 92 bytes
+    chunk(b'gAMA', struct.pack('>I', 45455)) + chunk(b'iCCP', b'x\0\0' + zlib.compress(icc, 0)))
+png('noise.png', 200, 200, 8, 2, [*os.urandom(120000)])  # incompressible: over 64 KiB and the file size limit
+open(f'{work}/broken.png', 'w').write('not a png'); os.link(f'{work}/g8.png', f'{work}/sub/g16.png')
+run(f'{work}/g16.png', f'{work}/o16.png'); out = gray('o16.png', 16)
+check(out[0] == 0x4000 and any(v != 0x4000 and v % 257 for v in out), '16-bit: raw 0x4000 or 16-bit rays lost')
+run(f'{work}/g8.png', f'{work}/o8.png'); body = open(f'{work}/o8.png', 'rb').read().partition(b'iCCPx\0\0')
+check(gray('o8.png', 8)[0] == 200 and b'gAMA' in body[0] and zlib.decompressobj().decompress(body[2]) == icc, '8-bit: 200, gAMA, iCCP')
+os.mkfifo(f'{work}/fifo'); reader = sp.Popen(['head', '-c1', f'{work}/fifo'], stdout=sp.DEVNULL)  # unlinkable without root
+r = run(f'{work}/noise.png', f'{work}/fifo'); reader.kill()
+check(r.returncode == 2 and 'fifo' in r.stderr and stat.S_ISFIFO(os.stat(f'{work}/fifo').st_mode), f'FIFO: {r}')
+before, names = open(f'{work}/noise.png', 'rb').read(), sorted(os.listdir(work))
+r = run(f'{work}/noise.png', f'{work}/noise.png', limit=(resource.RLIMIT_FSIZE, (20000, 20000)))
+check(r.returncode == 2 and open(f'{work}/noise.png', 'rb').read() == before and sorted(os.listdir(work)) == names, f'in place: {r}')
+r = run(f'{work}/g16.png', '/dev/full'); check(r.returncode == 2 and os.path.exists('/dev/full'), f'/dev/full: {r}')
+if not os.path.exists('/dev/full'): os.mknod('/dev/full', stat.S_IFCHR, os.makedev(1, 7)); os.chmod('/dev/full', 0o666)
+png('bomb.png', 1000000, 1000, 8, 6, []); start = time.monotonic()
+r = run(f'{work}/bomb.png', f'{work}/x.png', limit=(resource.RLIMIT_AS, (200 << 20, 200 << 20)))
+check(r.returncode == 2 and 'more than the' in r.stderr and time.monotonic() - start < 0.5, f'size bomb: {r}')
+r = run('-o', f'{work}/sub/out', *[f'{work}/{n}' for n in ['g16.png', 'broken.png', 'sub/g16.png', 'noise.png']])
+check(r.returncode == 2 and r.stderr.count('orvex-render: ') == 2 and 'also the output' in r.stderr and
+      sorted(os.listdir(f'{work}/sub/out')) == ['g16.png', 'noise.png'] and gray('sub/out/g16.png', 16) == out, f'batch: {r}')
+r = run('--threads=100000', f'{work}/g16.png', f'{work}/x.png'); check(r.returncode == 2 and 'at most 256' in r.stderr, f'threads: {r}')
+print('\n'.join(['FAIL: ' + f for f in failures] or ['cli png: all passed'])); sys.exit(bool(failures))

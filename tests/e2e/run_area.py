@@ -1,0 +1,237 @@
+#!/usr/bin/python3
+"""Runs one area file of end-to-end cases in one real GIMP process (2.10 or 3.0) with a
+throw-away profile; exits 0 when every check passed. The format: tests/e2e/README.md."""
+
+from __future__ import annotations
+
+import argparse
+import fcntl
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import time
+import tomllib
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+GIMPS = {
+    "2": {"console": "gimp-console-2.10", "gui": "gimp-2.10", "dir": "GIMP2_DIRECTORY",
+          "flags": ["-i", "-d", "-f", "-n", "--stack-trace-mode=never"], "end": ["-b", "(gimp-quit 0)"],
+          "gui_flags": ["-s", "-d", "-f", "-n", "--stack-trace-mode=never"], "gui_end": ["-b", "(gimp-quit 1)"]},
+    "3": {"console": "gimp-console-3.0", "gui": "gimp-3.0", "dir": "GIMP3_DIRECTORY",
+          "flags": ["-i", "-n", "--quit", "--batch-interpreter=plug-in-script-fu-eval"], "end": [],
+          "gui_flags": ["-s", "-n", "--quit", "--batch-interpreter=plug-in-script-fu-eval"], "gui_end": []},
+}
+# ImageMagick writes colour types by content; GIMP must open these as gray.
+GRAY_PNG = {k: ["-colorspace", "Gray", "-define", f"png:color-type={t}", "-define", "png:bit-depth=8", "PNG:"]
+            for k, t in (("GRAY:", 0), ("GRAYA:", 4))}
+OK, FAILED = "batch command executed successfully", "batch command experienced an execution error"
+HOST_FAULTS = ("left image undo in inconsistent state", "crashed", "wire read", "Plug-in died")
+# GLib's log lines name the program: "(orvex:123): LibGimp-CRITICAL **: ...".
+PLUGIN_WARNING = re.compile(r"\((orvex|orvex-test):\d+\): [\w-]+-(CRITICAL|WARNING)")
+
+
+def environment(root: Path, gimp: dict) -> dict[str, str]:
+    home = root / "home"
+    for sub in (".config", ".cache", ".local/share", ".runtime"):
+        (home / sub).mkdir(parents=True, exist_ok=True)
+    os.chmod(home / ".runtime", 0o700)
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(HOME=str(home), XDG_CONFIG_HOME=str(home / ".config"), XDG_CACHE_HOME=str(home / ".cache"),
+               XDG_DATA_HOME=str(home / ".local/share"), XDG_RUNTIME_DIR=str(home / ".runtime"),
+               LANG="C.UTF-8", LC_ALL="C.UTF-8", **{gimp["dir"]: str(root / "profile")})
+    return env
+
+
+def profile_template(cache: Path, gimp: dict) -> Path:
+    """GIMP's first run makes the whole profile: once per GIMP, shared by the areas."""
+    template = cache / f"profile-{gimp['console']}"
+    cache.mkdir(parents=True, exist_ok=True)
+    with open(cache / "profile.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (template / "profile").is_dir():
+            staging = cache / f"staging-{os.getpid()}"
+            shutil.rmtree(staging, ignore_errors=True)
+            run = subprocess.run(["timeout", "180", gimp["console"], *gimp["flags"], "-b", "(+ 1 1)", *gimp["end"]],
+                                 env=environment(staging, gimp), stdin=subprocess.DEVNULL, capture_output=True, text=True)
+            if not (staging / "profile").is_dir():
+                sys.exit(f"making a GIMP profile failed ({run.returncode}):\n{run.stdout}{run.stderr}")
+            staging.rename(template)
+    return template
+
+
+class Display:
+    """A private Xvfb and the xdotool / ImageMagick steps that dialog cases take."""
+
+    def __enter__(self):
+        read, write = os.pipe()
+        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                                        "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as numbers:
+            self.name = ":" + numbers.readline().strip()
+        self.window = None
+        return self
+
+    def __exit__(self, *exc):
+        self.server.terminate()
+        self.server.wait()
+
+    def run(self, *argv: str) -> str:
+        out = subprocess.run(argv, env=dict(os.environ, DISPLAY=self.name), capture_output=True, text=True, timeout=60)
+        if out.returncode:
+            raise RuntimeError(f"{' '.join(argv)}: {out.stderr.strip()}")
+        return out.stdout
+
+    def step(self, step: str, work: Path, deadline: float, alive) -> None:
+        verb, _, arg = step.partition(" ")
+        while verb in ("wait", "gone", "file"):
+            if time.monotonic() > deadline or not alive():
+                raise RuntimeError(f"step '{step}' never came true")
+            if verb == "wait":
+                found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", arg], capture_output=True,
+                                       text=True, env=dict(os.environ, DISPLAY=self.name)).stdout.split()
+                if found:
+                    self.window = found[0]
+                    return
+            elif verb == "gone" and not subprocess.run(["xdotool", "getwindowname", self.window], capture_output=True,
+                                                       env=dict(os.environ, DISPLAY=self.name)).returncode == 0:
+                return
+            elif verb == "file" and (work / arg).exists():
+                return
+            time.sleep(0.2)
+        if verb in ("key", "type", "click"):
+            self.run("xdotool", "windowfocus", "--sync", self.window)
+        if verb == "key":
+            self.run("xdotool", "key", "--clearmodifiers", *arg.split())
+        elif verb == "type":
+            self.run("xdotool", "type", "--delay", "20", arg)
+        elif verb == "click":
+            x, y = arg.split()
+            self.run("xdotool", "mousemove", "--window", self.window, x, y, "click", "1")
+        elif verb == "resize":
+            self.run("xdotool", "windowsize", self.window, *arg.split())
+        elif verb == "shot":
+            self.run("import", "-window", self.window or "root", str(work / arg))
+        elif verb == "touch":
+            (work / arg).touch()
+        elif verb == "sleep":
+            time.sleep(float(arg))
+        else:
+            raise RuntimeError(f"unknown step '{step}'")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("area", type=Path)
+    parser.add_argument("--gimp", choices=GIMPS, required=True)
+    parser.add_argument("--plugin", type=Path, required=True)
+    parser.add_argument("--helper", type=Path, required=True)
+    parser.add_argument("--renderer", type=Path, required=True)
+    parser.add_argument("--catalogues", type=Path, default=Path("/nonexistent"))
+    parser.add_argument("--work-root", type=Path, required=True)
+    args = parser.parse_args()
+    gimp = GIMPS[args.gimp]
+    area = tomllib.loads(args.area.read_text())
+    work = (args.work_root / f"gimp{args.gimp}-{args.area.stem}").resolve()
+    shutil.rmtree(work, ignore_errors=True)
+    (work / "results").mkdir(parents=True)
+    started = time.monotonic()
+
+    subst = {"work": str(work), "catalogues": str(args.catalogues.resolve()),
+             "helpers": str(args.helper.resolve().parent)}
+    for name, recipe in area.get("inputs", {}).items():
+        *words, kind = shlex.split(recipe)
+        kind = GRAY_PNG.get(kind, [kind])
+        target = work / f"{name}.png"
+        made = subprocess.run(["/usr/bin/convert", *words, "-strip", *kind[:-1], kind[-1] + str(target)],
+                              capture_output=True, text=True)
+        if made.returncode or made.stderr:
+            sys.exit(f"making input {name} failed: {made.stderr}")
+        subst[f"input:{name}"] = str(target)
+    failures: list[str] = []
+    for name, line in area.get("cli", {}).items():
+        words = shlex.split(line)
+        target = work / f"cli-{name}.png"
+        out = subprocess.run([str(args.renderer), *words[1:], subst[f"input:{words[0]}"], str(target)],
+                             capture_output=True, text=True)
+        if out.returncode:
+            failures.append(f"orvex-render {line}: {out.stderr.strip()}")
+        subst[f"cli:{name}"] = str(target)
+    fill = lambda text, batch=0: re.sub(r"\$\{([\w:.-]+)\}", lambda m: {**subst, "batch": str(batch)}[m.group(1)], text)
+
+    shutil.copytree(profile_template(args.work_root.resolve() / "cache", gimp) / "profile", work / "profile")
+    for name, executable in (("orvex", args.plugin), ("orvex-test", args.helper)):
+        (work / "profile/plug-ins" / name).mkdir(parents=True, exist_ok=True)
+        shutil.copy(executable, work / "profile/plug-ins" / name / name)
+    env = environment(work, gimp)
+    env.update({k: fill(v) for k, v in area.get("env", {}).items()})
+    if "wrap" in area:
+        env.update(GIMP_PLUGIN_DEBUG_WRAP="orvex,run", GIMP_PLUGIN_DEBUG_WRAPPER=fill(area["wrap"]))
+
+    prelude = (HERE / f"gimp{args.gimp}" / "prelude.scm").read_text()
+    batches = area["batch"]
+    gui = "gui" if area.get("gui") else ""
+    argv = ["timeout", "--kill-after=10", str(area.get("timeout", 300)), gimp[gui or "console"],
+            *gimp[gui + "_flags" if gui else "flags"]]
+    for number, batch in enumerate(batches, 1):
+        done = "" if "error" in batch else "\n(orvex-done)"
+        argv += ["-b", fill(f"{prelude}\n{batch['scheme']}{done}", number)]
+    argv += gimp[gui + "_end" if gui else "end"]
+    log = work / "gimp.log"
+    with open(log, "w") as out:
+        if area.get("display") or area.get("gui"):
+            with Display() as display:
+                env["DISPLAY"] = display.name
+                gimp_run = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+                deadline = time.monotonic() + area.get("timeout", 300)
+                try:
+                    for step in area.get("interact", []):
+                        display.step(fill(step), work, deadline, lambda: gimp_run.poll() is None)
+                except RuntimeError as error:
+                    failures.append(str(error))
+                code = gimp_run.wait()
+        else:
+            code = subprocess.run(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT).returncode
+    output = log.read_text(errors="replace")
+
+    if code:
+        failures.append(f"GIMP exited with {code}" + (" (hung)" if code == 124 else ""))
+    failures += [f"GIMP reported: {line.strip()}" for line in output.splitlines()
+                 if any(f in line for f in HOST_FAULTS) or PLUGIN_WARNING.search(line)]
+    lines = output.splitlines() + [""]
+    results = [(line, lines[i + 1] if line.startswith(FAILED) else "") for i, line in enumerate(lines)
+               if line.startswith((OK, FAILED))]
+    if len(results) < len(batches):
+        failures.append(f"{len(results)} batch results for {len(batches)} batch commands")
+    for number, (batch, (verdict, error)) in enumerate(zip(batches, results), 1):
+        if "error" in batch and (verdict == OK or batch["error"] not in error):
+            failures.append(f"batch {number} should fail with {batch['error']!r}; GIMP said: {verdict} {error}")
+        if "error" not in batch and verdict != OK:
+            failures.append(f"batch {number} failed: {error}")
+    failures += [f"GIMP's output lacks /{pattern}/" for pattern in area.get("output", [])
+                 if not re.search(pattern, output)]
+    notes = {p.name: p.read_text().strip() for p in (work / "results").iterdir()}
+    for number, batch in enumerate(batches, 1):
+        if "error" not in batch and "DONE" not in (v for k, v in notes.items() if k.startswith(f"{number}-")):
+            failures.append(f"batch {number} did not run to its end")
+    failures += [v for v in notes.values() if v.startswith("FAIL")]
+    passed = sum(v.startswith("PASS") for v in notes.values())
+
+    name = f"gimp{args.gimp}/{args.area.stem}"
+    if failures or not passed:
+        print(f"FAILED {name} ({time.monotonic() - started:.0f} s), work folder kept: {work}")
+        print("\n".join(f"- {f}" for f in failures or ["no check passed"]))
+        print(f"--- GIMP output ---\n{output}--- end ---")
+        return 1
+    print(f"passed {name}: {passed} checks ({time.monotonic() - started:.0f} s)")
+    shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
