@@ -24,7 +24,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_SYSTEM_INSTALL=O
   -DORVEX_BUILD_TESTS=ON -DORVEX_BUILD_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 # Only what the package and the check need (cpack builds nothing itself with the skip above).
 cmake --build "$build" -j "$jobs" \
-  --target orvex orvex-catalogues orvex-render orvex-test-progress-texts
+  --target orvex orvex-catalogues orvex-render orvex-test
 rm -f "$build/${package}"_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build/${package}"_*.deb)
@@ -55,11 +55,9 @@ for file in $expected; do
   [[ -f "${file#.}" ]] || fail "${file#.} is missing after dpkg -i"
 done
 
-/usr/bin/python3 "$root/scripts/check-installed-plugin.py" \
-  --renderer "$build/orvex-render" \
-  --progress-helper "$build/tests/e2e/orvex-test-progress-texts" \
-  --plugin "$plugin" --locale-dir "$locale_dir" ||
-  fail "the installed plug-in did not work in GIMP"
+/usr/bin/python3 "$root/tests/e2e/run_area.py" "$root/tests/e2e/package/gimp2.toml" --gimp 2 --installed \
+  --plugin "$plugin" --helper "$build/tests/e2e/orvex-test" --renderer "$build/tools/orvex-render" \
+  --work-root "$build/e2e-work" || fail "the installed plug-in did not work in GIMP"
 
 dpkg --remove "$package"
 ! installed || fail "$package is still installed after dpkg -r"

@@ -7,11 +7,14 @@ set -euo pipefail
 PACKAGES=(
   # build
   build-essential cmake pkg-config g++ gettext
-  libgimp2.0-dev libglib2.0-dev libgtk2.0-dev libgdk-pixbuf-2.0-dev libpng-dev libfftw3-dev
+  libgimp2.0-dev libglib2.0-dev libgtk2.0-dev libgdk-pixbuf-2.0-dev libgegl-dev libbabl-dev libx11-dev
+  libpng-dev libfftw3-dev
   # unit tests, benchmarks, sanitizers, fuzzing, memory checks
   libgtest-dev googletest libbenchmark-dev time clang libclang-rt-14-dev valgrind
   # end-to-end tests: the real GIMP, headless and under a virtual display
-  gimp xvfb xdotool x11-utils imagemagick python3 coreutils valgrind
+  gimp xvfb xdotool x11-utils imagemagick tesseract-ocr python3 coreutils valgrind
+  # the GIMP 3 tests: a Debian 13 root with GIMP 3.0, made with debootstrap
+  debootstrap
   # the Debian package: cpack's DEB generator and its dependency scan (dpkg-shlibdeps)
   dpkg-dev
 )

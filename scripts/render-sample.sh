@@ -15,6 +15,6 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_TESTS=OFF 
 cmake --build "$build" -j "${ORVEX_JOBS:-2}" --target orvex
 
 mkdir -p "$(dirname "$output")"
-/usr/bin/python3 "$root/scripts/render-with-gimp.py" --plugin "$build/orvex" "$input" "$output"
+/usr/bin/python3 "$root/scripts/render-with-gimp.py" --plugin "$build/src/gimp2/orvex" "$input" "$output"
 echo "Rendered $input"
 echo "     ->  $output"

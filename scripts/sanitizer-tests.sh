@@ -7,22 +7,23 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 base=${1:-$root/build-sanitizers}
 jobs=${ORVEX_JOBS:-2}
-supp=$root/tests/sanitizers
-engine_only=(-DORVEX_BUILD_PLUGIN=OFF -DORVEX_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+engine_only=(-DORVEX_HOST=none -DORVEX_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 
 configure_and_test() {
   local dir=$1; shift
   cmake -S "$root" -B "$dir" "${engine_only[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+  # The renderer's own tests cap the address space, which the sanitizers' shadow memory exceeds.
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 -E '^cli\.'
+
 }
 
 echo "sanitizers: AddressSanitizer + UndefinedBehaviorSanitizer"
-LSAN_OPTIONS="suppressions=$supp/lsan.supp" UBSAN_OPTIONS="print_stacktrace=1" \
+UBSAN_OPTIONS="print_stacktrace=1" \
   configure_and_test "$base/address" -DORVEX_SANITIZE=address,undefined
 
 echo "sanitizers: ThreadSanitizer"
-TSAN_OPTIONS="suppressions=$supp/tsan.supp halt_on_error=1" \
+TSAN_OPTIONS="halt_on_error=1" \
   configure_and_test "$base/thread" -DORVEX_SANITIZE=thread
 
 echo "sanitizers: libFuzzer over the computation for ${ORVEX_FUZZ_SECONDS:-60} s"

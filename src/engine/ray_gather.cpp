@@ -5,13 +5,20 @@
 namespace orvex {
 
 // The machine's widest vector unit where it has one; both versions add in the same order
-// (no fused multiply-add), so the sums are the same bits on every machine.
-__attribute__((target_clones("avx2", "default")))
+// (no fused multiply-add), so the sums are the same bits on every machine. ThreadSanitizer
+// cannot run the resolver that picks a version, before it is itself set up.
+#ifdef ORVEX_NO_TARGET_CLONES
+#define ORVEX_VECTOR_VERSIONS
+#else
+#define ORVEX_VECTOR_VERSIONS __attribute__((target_clones("avx2", "default")))
+#endif
+
+ORVEX_VECTOR_VERSIONS
 void add_scaled(double* __restrict dst, const double* __restrict w, double v, std::int64_t count) {
   for (std::int64_t k = 0; k < count; ++k) dst[k] += w[k] * v;
 }
 
-__attribute__((target_clones("avx2", "default")))
+ORVEX_VECTOR_VERSIONS
 void add_scaled_reversed(double* __restrict dst, const double* __restrict w, double v,
                          std::int64_t count) {
   for (std::int64_t k = 0; k < count; ++k) dst[-k] += w[k] * v;

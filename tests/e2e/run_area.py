@@ -104,19 +104,28 @@ class Display:
             elif verb == "file" and (work / arg).exists():
                 return
             time.sleep(0.2)
-        if verb in ("key", "type", "click"):
+        if verb in ("key", "type", "click", "hover"):
             self.run("xdotool", "windowfocus", "--sync", self.window)
         if verb == "key":
             self.run("xdotool", "key", "--clearmodifiers", *arg.split())
         elif verb == "type":
             self.run("xdotool", "type", "--delay", "20", arg)
-        elif verb == "click":
+        elif verb in ("click", "hover"):
             x, y = arg.split()
-            self.run("xdotool", "mousemove", "--window", self.window, x, y, "click", "1")
+            self.run("xdotool", "mousemove", "--window", self.window, x, y, *(["click", "1"] if verb == "click" else []))
         elif verb == "resize":
             self.run("xdotool", "windowsize", self.window, *arg.split())
-        elif verb == "shot":
-            self.run("import", "-window", self.window or "root", str(work / arg))
+        elif verb in ("shot", "screen"):  # the current window, or the whole screen (menus included)
+            self.run("import", "-window", self.window if verb == "shot" and self.window else "root", str(work / arg))
+        elif verb == "ocr":  # ocr TEXT X Y W H: the text must be read in that part of the screen
+            text, *box = arg.split()
+            shot = work / f"ocr-{text}.png"
+            self.run("import", "-window", "root", str(shot))
+            self.run("convert", str(shot), "-crop", "{}x{}+{}+{}".format(*box[2:], *box[:2]), "+repage", "-resize", "300%",
+                     "-negate", str(shot))
+            read = subprocess.run(["tesseract", str(shot), "-"], capture_output=True, text=True).stdout
+            if text not in read:
+                raise RuntimeError(f"'{text}' not on the screen at {box}; read: {read.strip()!r}")
         elif verb == "touch":
             (work / arg).touch()
         elif verb == "sleep":
@@ -134,6 +143,7 @@ def main() -> int:
     parser.add_argument("--renderer", type=Path, required=True)
     parser.add_argument("--catalogues", type=Path, default=Path("/nonexistent"))
     parser.add_argument("--work-root", type=Path, required=True)
+    parser.add_argument("--installed", action="store_true", help="use the plug-in GIMP has installed, not --plugin")
     args = parser.parse_args()
     gimp = GIMPS[args.gimp]
     area = tomllib.loads(args.area.read_text())
@@ -142,7 +152,7 @@ def main() -> int:
     (work / "results").mkdir(parents=True)
     started = time.monotonic()
 
-    subst = {"work": str(work), "catalogues": str(args.catalogues.resolve()),
+    subst = {"work": str(work), "catalogues": str(args.catalogues.resolve()), "plugin": str(args.plugin),
              "helpers": str(args.helper.resolve().parent)}
     for name, recipe in area.get("inputs", {}).items():
         *words, kind = shlex.split(recipe)
@@ -165,7 +175,7 @@ def main() -> int:
     fill = lambda text, batch=0: re.sub(r"\$\{([\w:.-]+)\}", lambda m: {**subst, "batch": str(batch)}[m.group(1)], text)
 
     shutil.copytree(profile_template(args.work_root.resolve() / "cache", gimp) / "profile", work / "profile")
-    for name, executable in (("orvex", args.plugin), ("orvex-test", args.helper)):
+    for name, executable in (("orvex-test", args.helper), *(() if args.installed else (("orvex", args.plugin),))):
         (work / "profile/plug-ins" / name).mkdir(parents=True, exist_ok=True)
         shutil.copy(executable, work / "profile/plug-ins" / name / name)
     env = environment(work, gimp)
@@ -194,6 +204,7 @@ def main() -> int:
                         display.step(fill(step), work, deadline, lambda: gimp_run.poll() is None)
                 except RuntimeError as error:
                     failures.append(str(error))
+                    gimp_run.terminate()
                 code = gimp_run.wait()
         else:
             code = subprocess.run(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT).returncode
@@ -229,7 +240,8 @@ def main() -> int:
         print(f"--- GIMP output ---\n{output}--- end ---")
         return 1
     print(f"passed {name}: {passed} checks ({time.monotonic() - started:.0f} s)")
-    shutil.rmtree(work, ignore_errors=True)
+    if not os.environ.get("ORVEX_E2E_KEEP"):
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 
