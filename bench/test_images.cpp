@@ -4,15 +4,22 @@
 
 namespace orvex_bench {
 
-std::vector<std::uint8_t> scattered_lights(std::int64_t width, std::int64_t height, int bpp,
-                                           double bright_share, int bright_level, unsigned seed) {
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width * height * bpp));
+using namespace orvex;
+
+PixelBuffer scattered_lights(std::int64_t width, std::int64_t height, int channels, double bright_share,
+                             int bright_level, SampleType type, unsigned seed) {
+  PixelBuffer pixels(PixelLayout{width, height, channels, type});
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0, 1);
   std::uniform_int_distribution<int> dark(0, bright_level - 1);
   std::uniform_int_distribution<int> bright(bright_level, 255);
-  for (auto& byte : pixels)
-    byte = static_cast<std::uint8_t>(unit(rng) < bright_share ? bright(rng) : dark(rng));
+  const std::int64_t samples = pixels.layout.pixel_count() * channels;
+  with_sample_type(type, [&]<SampleType T>() {
+    for (std::int64_t i = 0; i < samples; ++i) {
+      const double v = (unit(rng) < bright_share ? bright(rng) : dark(rng)) / 255.0;
+      store_sample<T>(pixels.bytes.data() + i * sample_bytes(T), Sample<T>::from_unit(v));
+    }
+  });
   return pixels;
 }
 

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
-"""Times the real plug-in inside GIMP on generated 12 MP photos and compares it with
-GIMP's own Sparkle filter on the same images.
+"""Times the whole plug-in call inside GIMP 2.10 against the floor: a reference plug-in that only
+reads the layer and writes it back the same way (bench/gimp2_copy_reference.cpp), in the same
+GIMP run, on the same generated 12 MP photo, for 8-bit, 16-bit and float layers.
 
-Each case runs in one GIMP process: a load-and-save baseline, then load, filter, save.
-The filter's time is the difference, measured by Script-Fu's own clock. The plug-in's
-peak memory comes from GIMP's plug-in debug wrapper running it under /usr/bin/time.
+For each case one GIMP process loads the image again and again and times, with Script-Fu's
+clock, a load alone, a load + copy and a load + Orvex (and GIMP's Sparkle on 8-bit); the best
+of --repeat runs is kept. ratio = (Orvex - load) / (copy - load). Peak memory is the plug-in
+process's maximum resident set, from GIMP's debug wrapper running it under /usr/bin/time.
 
-    /usr/bin/python3 scripts/benchmark-gimp.py --plugin build-release/orvex
+    /usr/bin/python3 scripts/benchmark-gimp.py --build build-release
 """
 
 from __future__ import annotations
@@ -22,92 +24,89 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from run_area import GIMPS, environment, profile_template  # noqa: E402
 
-from harness.profile import Profile, blank_profile_template  # noqa: E402
-
-# name, ImageMagick recipe, orvex settings (13 values)
-CASES = [
-    ("sparse: defaults, ~1% of each channel at 255",
-     ["+noise", "Random", "-channel", "RGB", "-fx", "u>0.99?1:u*0.7"],
+CASES = [  # name, ImageMagick recipe, orvex settings
+    ("sparse: defaults, ~1% of each channel at full", ["+noise", "Random", "-channel", "RGB", "-fx", "u>0.99?1:u*0.7"],
      "50 250 0 0 2 100 7 0 7 25 25 50 20"),
-    ("dense: threshold 128, line type 4, ~50% sources",
-     ["+noise", "Random"],
-     "50 128 0 10 4 100 7 0 7 25 25 50 20"),
+    ("dense: threshold 128, line type 4, ~50% sources", ["+noise", "Random"], "50 128 0 10 4 100 7 0 7 25 25 50 20"),
 ]
-
-# GIMP's Sparkle at its defaults (random spike angle).
+PRECISIONS = {"8-bit": "PRECISION-U8-GAMMA", "16-bit": "PRECISION-U16-GAMMA", "float": "PRECISION-FLOAT-GAMMA"}
 SPARKLE = "(plug-in-sparkle RUN-NONINTERACTIVE img drw 0.01 0.5 20 4 -1 1.0 0.0 0.0 0.0 FALSE FALSE FALSE 0)"
 
-TIMED = """
-(let* ((t0 (gettimeofday))
-       (img (car (gimp-file-load RUN-NONINTERACTIVE "{src}" "in.png")))
-       (drw (car (gimp-image-get-active-drawable img))))
-  {filter}
-  (file-png-save RUN-NONINTERACTIVE img drw "{out}" "out.png" 0 1 0 0 0 0 0)
-  (gimp-image-delete img)
-  (let* ((t1 (gettimeofday))
-         (p (open-output-file "{stamp}")))
-    (write (+ (- (car t1) (car t0)) (/ (- (cadr t1) (cadr t0)) 1000000.0)) p)
-    (close-output-port p)))
+BATCH = """
+(define (now) (let ((t (gettimeofday))) (+ (car t) (/ (cadr t) 1000000.0))))
+(define (timed call)
+  (let* ((t0 (now)) (img (car (gimp-file-load RUN-NONINTERACTIVE "{src}" "in.png")))
+         (drw (car (gimp-image-get-active-drawable img))))
+    (unless (= (car (gimp-image-get-precision img)) {precision}) (gimp-image-convert-precision img {precision}))
+    (call img drw)
+    (gimp-image-delete img)
+    (- (now) t0)))
+(define port (open-output-file "{out}"))
+(let loop ((i 0))
+  (when (< i {repeat})
+    (write (list 'load (timed (lambda (img drw) #t))) port)
+    (write (list 'copy (timed (lambda (img drw) (orvex-copy-reference RUN-NONINTERACTIVE img drw)))) port)
+    (write (list 'orvex (timed (lambda (img drw) (plugin-orvex RUN-NONINTERACTIVE img drw {settings})))) port)
+    {sparkle}
+    (loop (+ i 1))))
+(close-output-port port)
 """
 
 
-def make_image(path: Path, size: str, recipe: list[str]) -> None:
-    if not path.exists():
-        subprocess.run(["convert", "-size", size, "xc:black", *recipe, f"PNG24:{path}"], check=True)
-
-
-def timed_run(profile: Profile, work: Path, src: Path, filter_call: str, tag: str) -> tuple[float, int | None]:
-    stamp = work / f"{tag}.seconds"
-    scheme = TIMED.format(src=src, out=work / f"{tag}.png", filter=filter_call, stamp=stamp)
-    env = dict(profile.env)
-    env["GIMP_PLUGIN_DEBUG_WRAP"] = "orvex,run"
-    env["GIMP_PLUGIN_DEBUG_WRAPPER"] = "/usr/bin/time -f orvex-peak-kb=%M"
-    result = subprocess.run(
-        ["timeout", "600", "gimp-console-2.10", "-i", "-d", "-f", "-n", "-c", "--stack-trace-mode=never",
-         "-b", scheme, "-b", "(gimp-quit 0)"],
-        env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    output = result.stdout + result.stderr
+def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, float], float]:
+    """Runs one batch; returns the best time per tag and the wrapped plug-in's peak memory (MB)."""
+    gimp = GIMPS["2"]
+    env = environment(work, gimp)
+    env.update(GIMP_PLUGIN_DEBUG_WRAP=f"{wrapped},run", GIMP_PLUGIN_DEBUG_WRAPPER="/usr/bin/time -f peak-kb=%M")
+    run = subprocess.run(["timeout", "1800", gimp["console"], *gimp["flags"], "-b", batch, *gimp["end"]],
+                         env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    output = run.stdout + run.stderr
     if "executed successfully" not in output:
-        raise RuntimeError(f"GIMP run '{tag}' failed:\n{output}")
-    peak = re.search(r"orvex-peak-kb=(\d+)", output)
-    return float(stamp.read_text()), int(peak.group(1)) if peak else None
+        raise RuntimeError(f"GIMP failed:\n{output}")
+    best: dict[str, float] = {}
+    for tag, seconds in re.findall(r"\((\w+) ([\d.]+)\)", (work / "times.txt").read_text()):
+        best[tag] = min(best.get(tag, float(seconds)), float(seconds))
+    return best, max((int(kb) for kb in re.findall(r"peak-kb=(\d+)", output)), default=0) / 1024
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--plugin", type=Path, default=ROOT / "build-release" / "orvex")
+    parser.add_argument("--build", type=Path, default=ROOT / "build-release", help="a Release build with tests")
     parser.add_argument("--size", default="4000x3000")
-    parser.add_argument("--work", type=Path, default=None)
-    parser.add_argument("--repeat", type=int, default=2, help="runs per measurement; the best is kept")
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--only", default="", help="run the cases whose name contains this text")
     args = parser.parse_args()
 
-    work = args.work or Path(tempfile.mkdtemp(prefix="orvex-bench-"))
-    work.mkdir(parents=True, exist_ok=True)
-    template = blank_profile_template(work / "cache")
-    shutil.rmtree(work / "profile", ignore_errors=True)
-    profile = Profile(work / "profile", args.plugin.resolve(), [], template)
+    work = Path(tempfile.mkdtemp(prefix="orvex-bench-"))
+    gimp = GIMPS["2"]
+    shutil.copytree(profile_template(work / "cache", gimp) / "profile", work / "profile")
+    for name, built in (("orvex", "src/gimp2/orvex"), ("orvex-copy-reference", "bench/orvex-copy-reference")):
+        (work / "profile/plug-ins" / name).mkdir(parents=True)
+        shutil.copy(args.build / built, work / "profile/plug-ins" / name / name)
 
-    print(f"GIMP plug-in benchmark, {args.size} RGB, {os.cpu_count()} cores; best of {args.repeat}")
-    print(f"{'case':50} {'baseline':>9} {'orvex':>8} {'sparkle':>8} {'ratio':>6} {'orvex peak':>11}")
+    print(f"{args.size} RGB, {os.cpu_count()} cores, best of {args.repeat}; seconds over loading the image")
+    print(f"{'case':50} {'layer':7} {'load':>6} {'copy':>6} {'orvex':>6} {'ratio':>6} {'peak':>8} {'copy peak':>9} "
+          f"{'sparkle':>7}")
     for index, (name, recipe, settings) in enumerate(CASES):
+        if args.only not in name:
+            continue
         src = work / f"case{index}.png"
-        make_image(src, args.size, recipe)
-        best = {}
-        peak_kb = None
-        for _ in range(args.repeat):
-            for tag, call in (("baseline", ""),
-                              ("orvex", f"(plugin-orvex RUN-NONINTERACTIVE img drw {settings})"),
-                              ("sparkle", SPARKLE)):
-                seconds, peak = timed_run(profile, work, src, call, f"case{index}-{tag}")
-                best[tag] = min(best.get(tag, seconds), seconds)
-                if tag == "orvex" and peak:
-                    peak_kb = max(peak_kb or 0, peak)
-        orvex = best["orvex"] - best["baseline"]
-        sparkle = best["sparkle"] - best["baseline"]
-        ratio = orvex / sparkle if sparkle > 0 else float("nan")
-        peak = f"{peak_kb / 1024:.0f} MB" if peak_kb else "n/a"
-        print(f"{name:50} {best['baseline']:8.2f}s {orvex:7.2f}s {sparkle:7.2f}s {ratio:6.2f} {peak:>11}")
+        subprocess.run(["convert", "-size", args.size, "xc:black", *recipe, "-depth", "16", f"PNG48:{src}"], check=True)
+        for precision, constant in PRECISIONS.items():
+            batch = BATCH.format(src=src, precision=constant, out=work / "times.txt", repeat=args.repeat,
+                                 settings=settings,
+                                 sparkle=f"(write (list 'sparkle (timed (lambda (img drw) {SPARKLE}))) port)"
+                                 if precision == "8-bit" else "")
+            best, peak = gimp_run(work, batch, "orvex")
+            _, copy_peak = gimp_run(work, BATCH.format(src=src, precision=constant, out=work / "times.txt", repeat=1,
+                                                       settings=settings, sparkle=""), "orvex-copy-reference")
+            copy, orvex = best["copy"] - best["load"], best["orvex"] - best["load"]
+            sparkle = f"{best['sparkle'] - best['load']:6.2f}s" if "sparkle" in best else ""
+            print(f"{name:50} {precision:7} {best['load']:5.2f}s {copy:5.2f}s {orvex:5.2f}s {orvex / copy:6.2f} "
+                  f"{peak:5.0f} MB {copy_peak:6.0f} MB {sparkle:>7}", flush=True)
+    shutil.rmtree(work, ignore_errors=True)
     return 0
 
 

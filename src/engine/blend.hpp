@@ -1,6 +1,7 @@
 // Laying summed rays over the image: a screen-like blend whose strength is the brightness.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/pixels.hpp"
@@ -9,10 +10,7 @@ namespace orvex {
 
 // How much of full intensity a value takes: all of it where brightness x rays reaches 50.
 inline double blend_factor(double brightness, double rays) {
-  double a = brightness * rays / 50;
-  if (a > 1) a = 1;
-  if (a < 0) a = 0;
-  return a;
+  return std::min(std::max(brightness * rays / 50, 0.0), 1.0);  // in a form the vector units take
 }
 
 inline double blend_value(double brightness, double base, double rays) {

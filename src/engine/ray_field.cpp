@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "engine/blend.hpp"
@@ -13,7 +14,8 @@ namespace orvex {
 
 namespace {
 
-constexpr std::int64_t kBlockRows = 16;
+// Rows gathered at once: the steep rays of a block are gathered once for all its rows.
+constexpr std::int64_t kBlockRows = 32;
 
 bool use_convolution(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
                      std::int64_t height, StampMethod method) {
@@ -36,11 +38,6 @@ TaskRun task_run(const RenderOptions& options, std::int64_t steps_before, std::i
 }
 
 }  // namespace
-
-struct RayField::ColumnPlanes {
-  Rect view;
-  std::vector<std::vector<double>> planes;  // image columns of the view as rows; empty if unused
-};
 
 RayField::RayField(const ClampedSettings& settings, LayerSources sources, StampMethod method)
     : width_(sources.width),
@@ -79,33 +76,8 @@ void RayField::convolve(const RenderOptions& options, const std::function<void()
   }
 }
 
-std::int64_t RayField::column_tasks(const Rect& view, int threads) const {
-  for (std::size_t c = 0; c < rays_.size(); ++c)
-    if (!by_column_[c].row_start.empty()) return chunk_count(view.width, threads);
-  return 0;
-}
-
-RayField::ColumnPlanes RayField::gather_columns(const Rect& view, const RenderOptions& options,
-                                                std::int64_t steps_total) const {
-  ColumnPlanes columns{view, std::vector<std::vector<double>>(rays_.size())};
-  const std::int64_t tasks = column_tasks(view, options.threads);
-  if (tasks == 0) return columns;
-  for (std::size_t c = 0; c < rays_.size(); ++c)
-    if (!by_column_[c].row_start.empty())
-      columns.planes[c].assign(static_cast<std::size_t>(view.width * view.height), 0.0);
-  run_tasks(tasks, task_run(options, 0, steps_total), [&](std::int64_t k) {
-    for (std::int64_t x = view.x + k * view.width / tasks; x < view.x + (k + 1) * view.width / tasks; ++x)
-      for (std::size_t c = 0; c < rays_.size(); ++c)
-        if (!columns.planes[c].empty())
-          gather_line(columns.planes[c].data() + (x - view.x) * view.height,
-                      {x, view.y, view.y + view.height}, rays_[c].column_paths, by_column_[c],
-                      {height_, width_});
-  });
-  return columns;
-}
-
 void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
-                               const ColumnPlanes& columns, double* out) const {
+                               std::vector<double>& steep, double* out) const {
   const auto c = static_cast<std::size_t>(channel);
   if (wants_convolution_[c]) {
     for (std::int64_t r = 0; r < rows; ++r)
@@ -113,39 +85,48 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
                   static_cast<std::size_t>(view.width) * sizeof(double));
     return;
   }
-  std::fill(out, out + rows * view.width, 0.0);
   const ChannelRays& rays = rays_[c];
   const SourceList& sources = by_row_[c];
-  const std::vector<double>& column_plane = columns.planes[c];
+  // Steep rays run along image columns: gathered for these rows column by column (so that they
+  // too add along memory), they start each row's sum.
+  const bool has_steep = !rays.column_paths.empty();
+  if (has_steep) {
+    steep.assign(static_cast<std::size_t>(view.width * rows), 0.0);
+    for (std::int64_t x = 0; x < view.width; ++x)
+      gather_line(steep.data() + x * rows, {view.x + x, y0, y0 + rows}, rays.column_paths, by_column_[c],
+                  {height_, width_});
+  }
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::int64_t y = y0 + r;
     double* dst = out + r * view.width;
-    // Every direction adds the source's own value once at the source pixel.
+    if (has_steep) {
+      for (std::int64_t x = 0; x < view.width; ++x) dst[x] = steep[static_cast<std::size_t>(x * rows + r)];
+    } else {
+      std::fill(dst, dst + view.width, 0.0);
+    }
+    // Every direction adds the source's own value once at the source pixel; then the shallow rays.
     for (std::int64_t k = sources.row_start[y]; k < sources.row_start[y + 1]; ++k) {
       const std::int64_t x = sources.position[k];
       if (x < view.x || x >= view.x + view.width) continue;
       for (int s = 0; s < rays.slot_count; ++s) dst[x - view.x] += sources.value[k];
     }
     gather_line(dst, {y, view.x, view.x + view.width}, rays.row_paths, sources, {width_, height_});
-    if (column_plane.empty()) continue;
-    const double* column = column_plane.data() + (y - view.y);
-    for (std::int64_t x = 0; x < view.width; ++x) dst[x] += column[x * view.height];
   }
 }
 
 template <typename Finish>
-void RayField::run_rows(const Rect& view, const ColumnPlanes& columns, const RenderOptions& options,
-                        std::int64_t steps_before, std::int64_t steps_total, Finish&& finish) const {
+void RayField::run_rows(const Rect& view, const RenderOptions& options, Finish&& finish) const {
   const std::int64_t blocks = (view.height + kBlockRows - 1) / kBlockRows;
   const std::int64_t tasks = chunk_count(blocks, options.threads);
-  run_tasks(tasks, task_run(options, steps_before, steps_total), [&](std::int64_t k) {
+  run_tasks(tasks, task_run(options, 0, tasks), [&](std::int64_t k) {
     std::vector<std::vector<double>> rays(
         rays_.size(), std::vector<double>(static_cast<std::size_t>(kBlockRows * view.width)));
+    std::vector<double> steep;
     for (std::int64_t b = k * blocks / tasks; b < (k + 1) * blocks / tasks; ++b) {
       const std::int64_t y0 = view.y + b * kBlockRows;
       const std::int64_t rows = std::min(kBlockRows, view.y + view.height - y0);
       for (std::size_t c = 0; c < rays_.size(); ++c)
-        accumulate_rows(static_cast<int>(c), view, y0, rows, columns, rays[c].data());
+        accumulate_rows(static_cast<int>(c), view, y0, rows, steep, rays[c].data());
       finish(y0, rows, rays);
     }
   });
@@ -167,10 +148,9 @@ Accumulation RayField::accumulate(const Rect& view, const RenderOptions& options
   Accumulation result{view, std::vector<std::vector<double>>(
                                 rays_.size(), std::vector<double>(static_cast<std::size_t>(view.width * view.height)))};
   if (view.width == 0 || view.height == 0) return result;
-  const ColumnPlanes columns = gather_columns(view, options, 0);
   RenderOptions quiet = options;
   quiet.progress = {};
-  run_rows(view, columns, quiet, 0, 0, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
+  run_rows(view, quiet, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
     for (std::size_t c = 0; c < rays.size(); ++c)
       std::copy_n(rays[c].data(), rows * view.width,
                   result.planes[c].data() + (y0 - view.y) * view.width);
@@ -191,12 +171,7 @@ void RayField::render(const Rect& view, double brightness, const ConstPixels& ba
   check_convolved();
   if (view.width == 0 || view.height == 0) return;
 
-  const std::int64_t column_steps = column_tasks(view, options.threads);
-  const std::int64_t blocks = (view.height + kBlockRows - 1) / kBlockRows;
-  const std::int64_t total = column_steps + chunk_count(blocks, options.threads);
-  const ColumnPlanes columns = gather_columns(view, options, total);
-  run_rows(view, columns, options, column_steps, total,
-           [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
+  run_rows(view, options, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
              for (std::size_t c = 0; c < rays.size(); ++c)
                blend_rows(static_cast<int>(c), brightness, rays[c].data(), view, y0, rows, base, out);
              copy_alpha_rows(view, y0, rows, base, out);

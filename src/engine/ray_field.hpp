@@ -60,15 +60,10 @@ class RayField {
               const RenderOptions& options) const;
 
  private:
-  struct ColumnPlanes;
   template <typename Finish>
-  void run_rows(const Rect& view, const ColumnPlanes& columns, const RenderOptions& options,
-                std::int64_t steps_before, std::int64_t steps_total, Finish&& finish) const;
-  ColumnPlanes gather_columns(const Rect& view, const RenderOptions& options,
-                              std::int64_t steps_total) const;
+  void run_rows(const Rect& view, const RenderOptions& options, Finish&& finish) const;
   void accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
-                       const ColumnPlanes& columns, double* out) const;
-  std::int64_t column_tasks(const Rect& view, int threads) const;
+                       std::vector<double>& steep, double* out) const;
   void check_convolved() const;
 
   std::int64_t width_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "engine/task_pool.hpp"
@@ -14,17 +15,18 @@ namespace {
 // white (or exactly-at-threshold gray) pixel would fail its own level under the averages.
 constexpr double kSlack = 1e-12;
 
-// The smallest raw sample whose value reaches `cut`, so that most pixels are skipped
-// with one comparison of raw samples. Floats compare as they are.
+// The smallest raw sample whose value reaches `cut`, so that most pixels are skipped with
+// comparisons of raw samples. Floats compare as they are.
 template <SampleType T>
-double raw_cut(double cut) {
+typename Sample<T>::type raw_cut(double cut) {
+  using S = typename Sample<T>::type;
   if constexpr (T == SampleType::f32 || T == SampleType::f64) {
-    return cut;
+    return static_cast<S>(cut);
   } else {
     constexpr double top = T == SampleType::u8 ? 255 : 65535;
-    double raw = std::clamp(std::floor(cut * top) - 1, 0.0, top + 1);
-    while (raw <= top && !(Sample<T>::unit(static_cast<typename Sample<T>::type>(raw)) >= cut)) ++raw;
-    return raw;
+    double raw = std::clamp(std::floor(cut * top) - 1, 0.0, top);
+    while (raw < top && !(Sample<T>::unit(static_cast<S>(raw)) >= cut)) ++raw;
+    return static_cast<S>(raw);
   }
 }
 
@@ -37,42 +39,58 @@ double mask_weight(const ConstPixels& mask, std::int64_t i) {
   return std::clamp(unit_value(mask.layout.type, at), 0.0, 1.0);
 }
 
+// Whether any of `Count` samples reaches the cut: one pass the vector units can take, so
+// that the dark stretches of a photo cost little.
+template <typename S, int Count>
+bool any_reaches(const std::byte* samples, S cut) {
+  S v[Count];
+  std::memcpy(v, samples, sizeof v);
+  int reached = 0;
+  for (int i = 0; i < Count; ++i) reached |= v[i] >= cut;
+  return reached != 0;
+}
+
 struct Collector {
   const FilterSettings& settings;
   const SourceInput& input;
-  int colours;
   double level;
 
-  template <SampleType T>
+  // Channels and colour channels are fixed per instantiation, so the per-pixel test is a few
+  // comparisons of raw samples.
+  template <SampleType T, int Channels>
   void rows(std::int64_t first, std::int64_t end, std::vector<SourceList>& out) const {
+    using S = typename Sample<T>::type;
+    constexpr int colours = colour_count(Channels);
+    constexpr std::int64_t pixel = Channels * sizeof(S);
+    constexpr int block = 32;  // pixels checked at once where there is no alpha
     const PixelLayout& l = input.pixels.layout;
-    const std::int64_t stride = l.channels;
     // A little below the level, so that rounding in the averages never skips a source.
-    const double cut = raw_cut<T>(level - 1e-9);
+    const S cut = raw_cut<T>(level - 1e-9);
     for (SourceList& list : out) list.row_start.assign(1, 0);
     for (std::int64_t row = first; row < end; ++row) {
       const std::byte* line = input.pixels.bytes.data() + row * l.row_bytes();
       for (std::int64_t col = 0; col < l.width; ++col) {
-        const std::byte* px = line + col * stride * sample_bytes(T);
-        if (!(static_cast<double>(brightest_raw<T>(px)) >= cut)) continue;
-        add_pixel<T>(px, row * l.width + col, static_cast<std::int32_t>(col), out);
+        if (colours == Channels && col % block == 0 && col + block <= l.width &&
+            !any_reaches<S, block * Channels>(line + col * pixel, cut)) {
+          col += block - 1;
+          continue;
+        }
+        const std::byte* px = line + col * pixel;
+        S best;
+        std::memcpy(&best, px, sizeof best);
+        for (int c = 1; c < colours; ++c) {
+          S v;
+          std::memcpy(&v, px + c * sizeof(S), sizeof v);
+          if (v > best || best != best) best = v;  // NaN only when all are
+        }
+        if (!(best >= cut)) continue;
+        add_pixel<T, colours>(px, row * l.width + col, static_cast<std::int32_t>(col), out);
       }
       for (SourceList& list : out) list.row_start.push_back(list.size());
     }
   }
 
-  // The largest raw colour sample of a pixel (a NaN only when all of them are).
-  template <SampleType T>
-  typename Sample<T>::type brightest_raw(const std::byte* px) const {
-    auto best = load_sample<T>(px);
-    for (int c = 1; c < colours; ++c) {
-      const auto s = load_sample<T>(px + c * sample_bytes(T));
-      if (s > best || best != best) best = s;
-    }
-    return best;
-  }
-
-  template <SampleType T>
+  template <SampleType T, int Colours>
   void add_pixel(const std::byte* px, std::int64_t index, std::int32_t col,
                  std::vector<SourceList>& out) const {
     double weight = 1.0;
@@ -81,18 +99,28 @@ struct Collector {
       if (weight == 0.0) return;
     }
     double v[3] = {0, 0, 0};
-    for (int c = 0; c < colours; ++c) {
+    for (int c = 0; c < Colours; ++c) {
       v[c] = Sample<T>::unit(load_sample<T>(px + c * sample_bytes(T)));
       if (weight != 1.0) v[c] *= weight;
     }
-    for (int c = 0; c < colours; ++c) {
+    for (int c = 0; c < Colours; ++c) {
       double tested = v[c];
-      if (colours == 3 && settings.threshold_type == 1) tested = (v[1] + v[0] + v[2]) / 3;
-      if (colours == 3 && settings.threshold_type == 2) tested = v[1] * 0.587 + v[0] * 0.299 + v[2] * 0.114;
+      if (Colours == 3 && settings.threshold_type == 1) tested = (v[1] + v[0] + v[2]) / 3;
+      if (Colours == 3 && settings.threshold_type == 2) tested = v[1] * 0.587 + v[0] * 0.299 + v[2] * 0.114;
       if (!(tested >= level) || !(v[c] > 0)) continue;
       SourceList& list = out[static_cast<std::size_t>(c)];
       list.position.push_back(col);
       list.value.push_back(std::min(v[c], 1.0));
+    }
+  }
+
+  template <SampleType T>
+  void rows_of(std::int64_t first, std::int64_t end, std::vector<SourceList>& out) const {
+    switch (input.pixels.layout.channels) {
+      case 1: return rows<T, 1>(first, end, out);
+      case 2: return rows<T, 2>(first, end, out);
+      case 3: return rows<T, 3>(first, end, out);
+      default: return rows<T, 4>(first, end, out);
     }
   }
 };
@@ -122,8 +150,7 @@ LayerSources collect_sources(const ClampedSettings& settings, const SourceInput&
       throw std::invalid_argument("the mask does not cover the layer");
   }
   const int colours = colour_count(l.channels);
-  const Collector collector{settings.values(), input, colours,
-                            threshold_level(settings->threshold) - kSlack};
+  const Collector collector{settings.values(), input, threshold_level(settings->threshold) - kSlack};
 
   // A few chunks per thread keep both cores busy when the sources cluster.
   const std::int64_t chunks = std::clamp<std::int64_t>(4 * threads, 1, std::max<std::int64_t>(l.height, 1));
@@ -131,7 +158,7 @@ LayerSources collect_sources(const ClampedSettings& settings, const SourceInput&
                                              std::vector<SourceList>(static_cast<std::size_t>(colours)));
   run_tasks(chunks, TaskRun{threads, {}, nullptr}, [&](std::int64_t k) {
     with_sample_type(l.type, [&]<SampleType T>() {
-      collector.rows<T>(k * l.height / chunks, (k + 1) * l.height / chunks, parts[k]);
+      collector.rows_of<T>(k * l.height / chunks, (k + 1) * l.height / chunks, parts[k]);
     });
   });
 

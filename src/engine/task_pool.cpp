@@ -71,7 +71,10 @@ void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(
   std::int64_t reported = 0;
   std::unique_lock lock(state.mutex);
   for (;;) {
-    state.changed.wait(lock, [&] { return state.done > reported || state.workers_left == 0; });
+    // After a failure nothing more is reported: only the workers' ending is awaited.
+    state.changed.wait(lock, [&] {
+      return state.workers_left == 0 || (state.done > reported && !state.error);
+    });
     while (reported < state.done && !state.error) {
       const std::int64_t now = ++reported;
       if (!run.on_done) continue;

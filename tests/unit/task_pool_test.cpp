@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <thread>
 #include <vector>
@@ -32,6 +33,7 @@ TEST(TaskPool, AFailedAllocationInAWorkerReachesTheCaller) {
                          [&](std::int64_t i) {
                            ++started;
                            if (i == 3) throw std::bad_alloc();
+                           std::this_thread::sleep_for(std::chrono::microseconds(200));
                          }),
                std::bad_alloc);
   EXPECT_LT(started, 1000) << "no new tasks after the failure";
