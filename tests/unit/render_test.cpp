@@ -113,6 +113,16 @@ TEST(Render, EveryViewIsExactlyTheCropOfTheWholeRender) {
     }
 }
 
+TEST(Render, SparseSourcesAreStampedRayByRayDenseOnesThroughTheFft) {
+  std::mt19937 rng(8);
+  for (const double share : {0.002, 0.5}) {
+    const PixelBuffer layer = noise_layer(rng, {400, 300, 3}, share);
+    const ClampedSettings s = settings_with(128, 4, 10);
+    const RayField field(s, collect_sources(s, {layer.view()}, 2), StampMethod::automatic);
+    EXPECT_EQ(field.convolved_count(), share > 0.1 ? 3 : 0) << share;
+  }
+}
+
 TEST(Render, WorkedBlendValues) {
   EXPECT_EQ(Sample<SampleType::u8>::from_unit(blend_value(50, 128 / 255.0, 0.3)), 166);
   EXPECT_EQ(Sample<SampleType::u8>::from_unit(blend_value(100, 128 / 255.0, 0.3)), 204);
@@ -139,6 +149,7 @@ TEST(Render, EveryPrecisionKeepsWhatNoRayReaches) {
       });
     FilterSettings raw = default_settings();
     raw.line_type = 1;
+    raw.brightness = 100;  // twice what saturates the ray's start: the blend is held at full
     const PixelBuffer out = render_whole(ClampedSettings(raw), {layer.view()});
     const std::int64_t sample = sample_bytes(type);
     for (std::int64_t i = 0; i < 40 * 9 * 4; ++i) {
@@ -148,7 +159,7 @@ TEST(Render, EveryPrecisionKeepsWhatNoRayReaches) {
                             static_cast<std::size_t>(sample)), 0) << static_cast<int>(type) << " sample " << i;
     }
     const double next = unit_value(type, out.bytes.data() + (4 * 40 + 21) * 4 * sample);
-    EXPECT_NEAR(next, 1.0, 1e-9) << "the ray's start is saturated in " << static_cast<int>(type);
+    EXPECT_EQ(next, 1.0) << "the ray's start is saturated, not beyond, in " << static_cast<int>(type);
   }
 }
 
