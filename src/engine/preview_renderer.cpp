@@ -62,7 +62,7 @@ std::shared_ptr<const LayerSources> PreviewRenderer::sources_for(const ClampedSe
   if (sources_ && same_sources(sources_settings_->values(), settings.values())) return sources_;
   sources_.reset();
   highlight_pixels_.reset();
-  if (settings->threshold > 254 && highlights_) highlight_pixels_ = highlights_(settings);
+  if (settings->threshold > 254 && highlights_) highlight_pixels_ = highlights_(settings, layer_.view());
   const ConstPixels highlights = highlight_pixels_ ? highlight_pixels_->view() : ConstPixels{};
   const ConstPixels mask = mask_ ? mask_->view() : ConstPixels{};
   const LayerInput input{layer_.view(), mask_ ? &mask : nullptr,

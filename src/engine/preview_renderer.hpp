@@ -20,7 +20,7 @@ class PreviewRenderer {
  public:
   // The highlight sources for thresholds above 254; asked for on the calling thread, as the
   // host's own operations find them.
-  using Highlights = std::function<PixelBuffer(const ClampedSettings&)>;
+  using Highlights = std::function<PixelBuffer(const ClampedSettings&, const ConstPixels& layer)>;
 
   PreviewRenderer(PixelBuffer layer, std::optional<PixelBuffer> mask, Highlights highlights,
                   int threads);

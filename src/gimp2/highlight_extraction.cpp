@@ -1,8 +1,10 @@
 #include "gimp2/highlight_extraction.hpp"
 
+#include <algorithm>
 #include <array>
 #include <span>
 
+#include "engine/highlight_bounds.hpp"
 #include "gegl_io/buffer_pixels.hpp"
 #include "gimp2/gimp_owners.hpp"
 
@@ -38,12 +40,13 @@ GimpPrecision scratch_precision(gint32 image) {
 }
 
 // The copy keeps the drawable's offsets, which would push parts of an offset layer off the
-// scratch canvas: it is put at the origin.
-gint32 add_copy(gint32 drawable_id, gint32 image) {
+// scratch canvas: it is placed so that `part` of it fills the canvas.
+gint32 add_copy(gint32 drawable_id, gint32 image, const Rect& part) {
   const gint32 layer = gimp_layer_new_from_drawable(drawable_id, image);
   if (layer <= 0 || !gimp_image_insert_layer(image, layer, 0, 0))
     throw Failure(_("GIMP could not copy the layer"));
-  gimp_layer_set_offsets(layer, 0, 0);
+  gimp_layer_set_offsets(layer, static_cast<gint>(-part.x), static_cast<gint>(-part.y));
+  gimp_layer_resize_to_image_size(layer);
   return layer;
 }
 
@@ -86,46 +89,56 @@ void start_pass(gint32 image) {
   gimp_context_set_defaults();
 }
 
-PixelBuffer read_layer(gint32 layer, std::int64_t width, std::int64_t height) {
+// The scratch layer's pixels placed at `part` of a layer-sized buffer that is black elsewhere.
+PixelBuffer read_layer(gint32 layer, const Rect& part, const PixelLayout& whole) {
   const BufferOwner buffer(gimp_drawable_get_buffer(layer));
   if (!buffer) throw Failure(_("GIMP could not hand over the scratch layer"));
-  const TransferFormat format = transfer_format(gimp_drawable_get_format(layer), width, height);
-  return read_pixels(buffer.get(), {0, 0, width, height}, format);
+  const TransferFormat format = transfer_format(gimp_drawable_get_format(layer), part.width, part.height);
+  const PixelBuffer pixels = read_pixels(buffer.get(), {0, 0, part.width, part.height}, format);
+  PixelBuffer placed(PixelLayout{whole.width, whole.height, pixels.layout.channels, pixels.layout.type});
+  for (std::int64_t y = 0; y < part.height; ++y)
+    std::copy_n(pixels.bytes.data() + y * pixels.layout.row_bytes(), pixels.layout.row_bytes(),
+                placed.bytes.data() + (part.y + y) * placed.layout.row_bytes() + part.x * placed.layout.pixel_bytes());
+  return placed;
 }
 
 }  // namespace
 
-PixelBuffer extract_highlights(gint32 drawable_id, const ClampedSettings& settings) {
+PixelBuffer extract_highlights(gint32 drawable_id, const ClampedSettings& settings, const ConstPixels& layer) {
   const bool gray = gimp_drawable_is_gray(drawable_id);
   const bool whole_colour = !gray && settings->threshold_type != 0;
   const std::span<const GimpChannelType> components =
       gray ? std::span<const GimpChannelType>(kGrayComponents)
            : std::span<const GimpChannelType>(kRgbComponents);
-  const gint width = gimp_drawable_width(drawable_id);
-  const gint height = gimp_drawable_height(drawable_id);
+
+  // The shrink and the feather reach a few pixels around the saturated areas; the operations
+  // run on that part alone, with nothing saturated on none at all.
+  const gint shrink = shrink_steps(settings->threshold);
+  const Rect part = highlight_bounds(layer, whole_colour, shrink + 2 * static_cast<gint>(kFeatherRadius) + 4);
+  if (part.width == 0) return PixelBuffer(layer.layout);
 
   // The drawable's own colour model, not its image's: a layer mask or channel is gray
   // inside an RGB image.
-  const TemporaryImage scratch(width, height, gray ? GIMP_GRAY : GIMP_RGB,
-                               scratch_precision(gimp_item_get_image(drawable_id)));
+  const TemporaryImage scratch(static_cast<gint>(part.width), static_cast<gint>(part.height),
+                               gray ? GIMP_GRAY : GIMP_RGB, scratch_precision(gimp_item_get_image(drawable_id)));
   const gint32 image = scratch.id();
   // Nobody can undo in an image without a display; the history would only hold layer copies.
   gimp_image_undo_disable(image);
-  const gint32 layer = add_copy(drawable_id, image);
+  const gint32 copy = add_copy(drawable_id, image, part);
 
   const ContextScope context;
   if (whole_colour) {
     start_pass(image);
-    gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, layer, &kSaturated);
-    black_out_all_but_selection(image, layer, settings->threshold, components, nullptr);
+    gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, copy, &kSaturated);
+    black_out_all_but_selection(image, copy, settings->threshold, components, nullptr);
   } else {
     for (const GimpChannelType& component : components) {
       start_pass(image);
       select_saturated_component(image, component);
-      black_out_all_but_selection(image, layer, settings->threshold, components, &component);
+      black_out_all_but_selection(image, copy, settings->threshold, components, &component);
     }
   }
-  return read_layer(layer, width, height);
+  return read_layer(copy, part, layer.layout);
 }
 
 }  // namespace orvex

@@ -95,7 +95,7 @@ void PreviewPane::render() {
     const gint32 drawable = drawable_;
     renderer_ = std::make_unique<PreviewRenderer>(
         std::move(d.pixels), std::move(d.mask),
-        [drawable](const ClampedSettings& s) { return extract_highlights(drawable, s); }, host_threads());
+        [drawable](const ClampedSettings& s, const ConstPixels& layer) { return extract_highlights(drawable, s, layer); }, host_threads());
   }
   const Rect view = visible_rect();
   if (view.width <= 0 || view.height <= 0) return;

@@ -107,7 +107,7 @@ void render_drawable(gint32 drawable_id, const ClampedSettings& settings) {
   DrawablePixels d = read_drawable(drawable_id);
   try {
     std::optional<PixelBuffer> highlights;
-    if (settings->threshold > 254) highlights = extract_highlights(drawable_id, settings);
+    if (settings->threshold > 254) highlights = extract_highlights(drawable_id, settings, d.pixels.view());
     gimp_progress_set_text(_("Drawing Orvex Lines ..."));
 
     const ConstPixels mask = d.mask ? d.mask->view() : ConstPixels{};

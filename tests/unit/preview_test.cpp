@@ -51,7 +51,7 @@ TEST(Preview, ShowsExactlyWhatTheWholeRenderWritesInTheView) {
   Scene scene{orvex_testing::noise_layer(rng, {240, 160, 3}, 0.01), PixelBuffer(PixelLayout{240, 160, 3})};
   scene.highlights.bytes[(150 * 240 + 10) * 3] = std::byte{255};  // far outside the view
   PreviewRenderer preview(PixelBuffer(scene.layer), std::nullopt,
-                          [&](const ClampedSettings&) { ++scene.highlight_calls; return PixelBuffer(scene.highlights); }, 2);
+                          [&](const ClampedSettings&, const ConstPixels&) { ++scene.highlight_calls; return PixelBuffer(scene.highlights); }, 2);
   const Rect view{150, 20, 60, 50};
   FilterSettings raw = default_settings();
   raw.line_type = 4;
