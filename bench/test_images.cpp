@@ -1,5 +1,6 @@
 #include "test_images.hpp"
 
+#include <algorithm>
 #include <random>
 
 namespace orvex_bench {
@@ -11,7 +12,8 @@ PixelBuffer scattered_lights(std::int64_t width, std::int64_t height, int channe
   PixelBuffer pixels(PixelLayout{width, height, channels, type});
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0, 1);
-  std::uniform_int_distribution<int> dark(0, bright_level - 1);
+  // Like a night photo made with ImageMagick's "u>0.99?1:u*0.7": the dark part stays below 0.7.
+  std::uniform_int_distribution<int> dark(0, std::min(bright_level - 1, 178));
   std::uniform_int_distribution<int> bright(bright_level, 255);
   const std::int64_t samples = pixels.layout.pixel_count() * channels;
   with_sample_type(type, [&]<SampleType T>() {

@@ -9,7 +9,7 @@
 namespace orvex_bench {
 
 // `bright_share` of the samples get values at or above `bright_level` (of 255), independently
-// per channel; the rest stay below it. Stored in the given sample type.
+// per channel; the rest stay below it and below 0.7. Stored in the given sample type.
 orvex::PixelBuffer scattered_lights(std::int64_t width, std::int64_t height, int channels, double bright_share,
                                     int bright_level, orvex::SampleType type = orvex::SampleType::u8,
                                     unsigned seed = 1);

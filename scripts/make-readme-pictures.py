@@ -3,8 +3,8 @@
 headless GIMP with several settings, written to docs/images/. One GIMP run, with a throw-away
 profile; the user's own profile is not touched.
 
-    /usr/bin/python3 scripts/make-readme-pictures.py                 # builds build-release/orvex first
-    /usr/bin/python3 scripts/make-readme-pictures.py --plugin build-release/orvex
+    /usr/bin/python3 scripts/make-readme-pictures.py                 # builds build-release first
+    /usr/bin/python3 scripts/make-readme-pictures.py --plugin build-release/src/gimp2/orvex
 """
 
 from __future__ import annotations
@@ -19,7 +19,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from harness import GimpRun, Profile, blank_profile_template  # noqa: E402
+from run_area import GIMPS, environment, profile_template  # noqa: E402
 
 SAMPLE = ROOT / "data" / "sample-night.png"
 IMAGES = ROOT / "docs" / "images"
@@ -47,13 +47,20 @@ def scheme_string(path: Path) -> str:
     return '"' + str(path).replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+SETTINGS = ("brightness threshold threshold_type angle line_type h0_density h0_extent "
+            "h1_density h1_extent s_density s_extent s_amp s_dephasing").split()
+DEFAULTS = dict(zip(SETTINGS, "50 250 0 0 2 100 7 0 7 25 25 50 20".split()))
+
+
 def batch(output: Path, preparation: str, settings: dict | None) -> str:
     render = ""
     if settings is not None:
-        changes = " ".join(f"({name} . {value})" for name, value in settings.items())
-        render = f"(orvex-render img drw (orvex-settings '({changes})))"
-    return (f"(let* ((img (orvex-load {scheme_string(SAMPLE)})) (drw (orvex-drawable img)))"
-            f" {preparation} {render} (orvex-save img drw {scheme_string(output)}))")
+        values = {**DEFAULTS, **{name: str(value) for name, value in settings.items()}}
+        render = f"(plugin-orvex RUN-NONINTERACTIVE img drw {' '.join(values[s] for s in SETTINGS)})"
+    sample, target = scheme_string(SAMPLE), scheme_string(output)
+    return (f"(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE {sample} {sample})))"
+            f"       (drw (car (gimp-image-get-active-drawable img))))"
+            f" {preparation} {render} (file-png-save RUN-NONINTERACTIVE img drw {target} {target} 0 9 0 0 0 0 0))")
 
 
 def build_plugin() -> Path:
@@ -61,7 +68,7 @@ def build_plugin() -> Path:
     subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
                     "-DORVEX_BUILD_TESTS=OFF", "-DORVEX_BUILD_BENCHMARKS=OFF"], check=True)
     subprocess.run(["cmake", "--build", str(build), "-j", "2", "--target", "orvex"], check=True)
-    return build / "orvex"
+    return build / "src" / "gimp2" / "orvex"
 
 
 def main() -> int:
@@ -76,16 +83,22 @@ def main() -> int:
     commands = [batch(args.output.resolve() / name, preparation, settings)
                 for name, preparation, settings in PICTURES]
 
+    gimp = GIMPS["2"]
     scratch = Path(tempfile.mkdtemp(prefix="orvex-pictures-"))
     try:
-        profile = Profile(scratch / "profile", plugin, [], blank_profile_template(scratch / "cache"))
-        outcome = GimpRun(profile).run_batch(commands, timeout=600)
+        shutil.copytree(profile_template(scratch / "cache", gimp) / "profile", scratch / "profile")
+        (scratch / "profile/plug-ins/orvex").mkdir(parents=True)
+        shutil.copy(plugin, scratch / "profile/plug-ins/orvex/orvex")
+        argv = ["timeout", "600", gimp["console"], *gimp["flags"]]
+        for command in commands:
+            argv += ["-b", command]
+        run = subprocess.run(argv + gimp["end"], env=environment(scratch, gimp), stdin=subprocess.DEVNULL,
+                             capture_output=True, text=True)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    failed = [name for (name, _, _), result in zip(PICTURES, outcome.results) if not result.ok]
-    if outcome.timed_out or len(outcome.results) != len(PICTURES) or failed:
-        print(outcome.output, file=sys.stderr)
-        print(f"make-readme-pictures: failed: {failed or 'GIMP did not finish'}", file=sys.stderr)
+    if (run.stdout + run.stderr).count("batch command executed successfully") != len(PICTURES):
+        print(run.stdout + run.stderr, file=sys.stderr)
+        print("make-readme-pictures: a render failed", file=sys.stderr)
         return 1
     for name, _, _ in PICTURES:
         print(f"made {args.output / name}")

@@ -65,8 +65,9 @@ std::shared_ptr<const LayerSources> PreviewRenderer::sources_for(const ClampedSe
   if (settings->threshold > 254 && highlights_) highlight_pixels_ = highlights_(settings, layer_.view());
   const ConstPixels highlights = highlight_pixels_ ? highlight_pixels_->view() : ConstPixels{};
   const ConstPixels mask = mask_ ? mask_->view() : ConstPixels{};
+  if (!maxima_) maxima_ = run_maxima(layer_.view());
   const LayerInput input{layer_.view(), mask_ ? &mask : nullptr,
-                         highlight_pixels_ ? &highlights : nullptr};
+                         highlight_pixels_ ? &highlights : nullptr, &*maxima_};
   sources_ = std::make_shared<const LayerSources>(
       collect_sources(settings, source_input(settings, input), threads_));
   sources_settings_ = settings;

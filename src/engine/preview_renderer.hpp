@@ -13,6 +13,7 @@
 #include "engine/filter_settings.hpp"
 #include "engine/pixels.hpp"
 #include "engine/ray_field.hpp"
+#include "engine/sources.hpp"
 
 namespace orvex {
 
@@ -56,6 +57,7 @@ class PreviewRenderer {
 
   std::optional<ClampedSettings> latest_settings_;
   Rect latest_view_;
+  std::optional<RunMaxima> maxima_;  // of the layer: a threshold change reads only bright runs
   std::optional<ClampedSettings> sources_settings_;
   std::shared_ptr<const LayerSources> sources_;
   std::optional<PixelBuffer> highlight_pixels_;

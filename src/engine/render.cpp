@@ -4,7 +4,7 @@ namespace orvex {
 
 SourceInput source_input(const ClampedSettings& settings, const LayerInput& input) {
   if (settings->threshold > 254 && input.highlights) return {*input.highlights, nullptr};
-  return {input.pixels, input.mask};
+  return {input.pixels, input.mask, input.maxima};
 }
 
 void render_layer(const ClampedSettings& settings, const LayerInput& input, const MutablePixels& out,

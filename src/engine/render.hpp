@@ -12,6 +12,7 @@ struct LayerInput {
   ConstPixels pixels;                            // the layer
   const ConstPixels* mask = nullptr;             // the selection where the layer lies, or none
   const ConstPixels* highlights = nullptr;       // the sources above threshold 254, or none
+  const RunMaxima* maxima = nullptr;             // of `pixels`, when they are collected often
 };
 
 // The sources the settings take from the input: the highlights above 254 when there are

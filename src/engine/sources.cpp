@@ -67,10 +67,16 @@ struct Collector {
     // A little below the level, so that rounding in the averages never skips a source.
     const S cut = raw_cut<T>(level - 1e-9);
     for (SourceList& list : out) list.row_start.assign(1, 0);
+    constexpr std::int64_t run = RunMaxima::kRunPixels;
     for (std::int64_t row = first; row < end; ++row) {
       const std::byte* line = input.pixels.bytes.data() + row * l.row_bytes();
+      const double* maxima = input.maxima ? input.maxima->values.data() + row * input.maxima->runs_per_row : nullptr;
       for (std::int64_t col = 0; col < l.width; ++col) {
-        if (colours == Channels && col % block == 0 && col + block <= l.width &&
+        if (maxima && col % run == 0 && !(maxima[col / run] >= level - 1e-9)) {
+          col += run - 1;
+          continue;
+        }
+        if (!maxima && colours == Channels && col % block == 0 && col + block <= l.width &&
             !any_reaches<S, block * Channels>(line + col * pixel, cut)) {
           col += block - 1;
           continue;
@@ -172,6 +178,23 @@ LayerSources collect_sources(const ClampedSettings& settings, const SourceInput&
     }
   }
   return sources;
+}
+
+RunMaxima run_maxima(const ConstPixels& pixels) {
+  check_pixels(pixels);
+  const PixelLayout& l = pixels.layout;
+  RunMaxima maxima;
+  maxima.runs_per_row = (l.width + RunMaxima::kRunPixels - 1) / RunMaxima::kRunPixels;
+  maxima.values.assign(static_cast<std::size_t>(maxima.runs_per_row * l.height), -1.0);
+  for (std::int64_t i = 0; i < l.pixel_count(); ++i) {
+    double& best = maxima.values[static_cast<std::size_t>(i / l.width * maxima.runs_per_row +
+                                                          i % l.width / RunMaxima::kRunPixels)];
+    for (int c = 0; c < colour_count(l.channels); ++c) {
+      const double v = unit_value(l.type, pixels.bytes.data() + i * l.pixel_bytes() + c * sample_bytes(l.type));
+      if (v > best || v != v) best = v != v ? 2.0 : v;  // NaN: never skipped
+    }
+  }
+  return maxima;
 }
 
 SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height) {

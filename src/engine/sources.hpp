@@ -27,9 +27,20 @@ struct LayerSources {
 // The threshold in value units: 0..255 map to 0..1, 256..511 to 1/255..256/255.
 double threshold_level(std::int32_t threshold);
 
+// The brightest colour sample (as a value) of each run of kRunPixels pixels of a row: lets
+// repeated collections over the same pixels skip dark runs without reading them.
+struct RunMaxima {
+  static constexpr std::int64_t kRunPixels = 8;
+  std::int64_t runs_per_row = 0;
+  std::vector<double> values;
+};
+
+RunMaxima run_maxima(const ConstPixels& pixels);
+
 struct SourceInput {
   ConstPixels pixels;                  // the colour channels tested and sent
   const ConstPixels* mask = nullptr;   // one channel, the same size: how strongly each is selected
+  const RunMaxima* maxima = nullptr;   // of `pixels`, if known
 };
 
 // Tests every pixel as the settings say and keeps, per colour channel, the value it sends

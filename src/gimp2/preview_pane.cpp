@@ -104,9 +104,9 @@ void PreviewPane::render() {
   if (renderer_->pending() && !poll_source_) poll_source_ = g_timeout_add(kPollMilliseconds, on_poll, this);
   if (timing_requested()) {
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    std::fprintf(stderr, "orvex: preview render %lldx%lld took %.1f ms%s\n",
-                 static_cast<long long>(view.width), static_cast<long long>(view.height), took.count(),
-                 frame.exact ? "" : " (exact one pending)");
+    std::fprintf(stderr, "orvex: preview render %lldx%lld (threshold %d, brightness %g) took %.1f ms%s\n",
+                 static_cast<long long>(view.width), static_cast<long long>(view.height), settings_->threshold,
+                 settings_->brightness, took.count(), frame.exact ? "" : " (exact one pending)");
   }
 }
 
