@@ -1,26 +1,35 @@
 # Where `cmake --install` puts the plug-in and its catalogues.
 #
-# By default the plug-in goes into the user's own GIMP 2.10 folder (the install prefix, unless
-# one is given), plug-ins/orvex/orvex. With ORVEX_SYSTEM_INSTALL it goes into GIMP's own
-# plug-ins folder for every user (the Debian package is made this way). The catalogues go to
-# GIMP's locale directory in both cases, since that is where the plug-in binds its text domain;
-# a per-user install leaves them out, with a note, when that directory is not writable.
+# By default the plug-in goes into the user's own GIMP folder (the install prefix, unless one
+# is given), plug-ins/orvex/orvex. With ORVEX_SYSTEM_INSTALL it goes into GIMP's own plug-ins
+# folder for every user (the Debian package is made this way). GIMP 2.10's plug-in binds its
+# text domain in GIMP's locale directory, so its catalogues go there in both cases; a per-user
+# install leaves them out, with a note, when that directory is not writable. GIMP 3 takes a
+# plug-in's catalogues only from its own folder: plug-ins/orvex/locale.
 option(ORVEX_SYSTEM_INSTALL "Install into GIMP's own plug-ins folder, for all users" OFF)
 
-pkg_get_variable(ORVEX_GIMP_LIBDIR gimp-2.0 gimplibdir)
-pkg_get_variable(ORVEX_GIMP_PREFIX gimp-2.0 prefix)
+if(ORVEX_PLUGIN_HOST STREQUAL "gimp3")
+  set(gimp_api 3.0)
+  set(ORVEX_GIMP_VERSION 3.0)
+else()
+  set(gimp_api 2.0)
+  set(ORVEX_GIMP_VERSION 2.10)
+endif()
+pkg_get_variable(ORVEX_GIMP_LIBDIR gimp-${gimp_api} gimplibdir)
+pkg_get_variable(ORVEX_GIMP_PREFIX gimp-${gimp_api} prefix)
 
-# The folder GIMP 2.10 uses for the user's settings and plug-ins.
+# The folder GIMP uses for the user's settings and plug-ins.
 function(orvex_user_gimp_directory result)
-  if(NOT "$ENV{GIMP2_DIRECTORY}" STREQUAL "")
-    set(directory $ENV{GIMP2_DIRECTORY})
+  string(REPLACE "gimp" "GIMP" variable "${ORVEX_PLUGIN_HOST}_DIRECTORY")
+  if(NOT "$ENV{${variable}}" STREQUAL "")
+    set(directory $ENV{${variable}})
     if(NOT IS_ABSOLUTE "${directory}")
       set(directory $ENV{HOME}/${directory})
     endif()
   elseif(IS_ABSOLUTE "$ENV{XDG_CONFIG_HOME}")
-    set(directory $ENV{XDG_CONFIG_HOME}/GIMP/2.10)
+    set(directory $ENV{XDG_CONFIG_HOME}/GIMP/${ORVEX_GIMP_VERSION})
   else()
-    set(directory $ENV{HOME}/.config/GIMP/2.10)
+    set(directory $ENV{HOME}/.config/GIMP/${ORVEX_GIMP_VERSION})
   endif()
   set(${result} ${directory} PARENT_SCOPE)
 endfunction()
@@ -56,7 +65,12 @@ else()
 endif()
 install(TARGETS orvex DESTINATION ${plugin_destination} COMPONENT plugin)
 
-if(ORVEX_SYSTEM_INSTALL)
+if(ORVEX_PLUGIN_HOST STREQUAL "gimp3")
+  foreach(lang catalogue IN ZIP_LISTS ORVEX_LANGUAGES ORVEX_CATALOGUES)
+    install(FILES ${catalogue} DESTINATION ${plugin_destination}/locale/${lang}/LC_MESSAGES
+            COMPONENT translations)
+  endforeach()
+elseif(ORVEX_SYSTEM_INSTALL)
   orvex_install_destination(${ORVEX_LOCALE_DIR} locale_destination)
   foreach(lang catalogue IN ZIP_LISTS ORVEX_LANGUAGES ORVEX_CATALOGUES)
     install(FILES ${catalogue} DESTINATION ${locale_destination}/${lang}/LC_MESSAGES

@@ -1,5 +1,5 @@
 # The Debian package (cpack -G DEB in a build configured with ORVEX_SYSTEM_INSTALL): the plug-in
-# in GIMP's plug-ins folder and the catalogues in GIMP's locale directory, as installed above.
+# in GIMP's plug-ins folder and the catalogues where that GIMP looks for them, as installed above.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME gimp-plugin-orvex)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -10,14 +10,14 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GIMP filter that lays rays of light over 
 set(CPACK_PACKAGE_DESCRIPTION
     "Orvex adds straight rays of light to every pixel that reaches a threshold, along one to four\n"
     "directions, with two Gaussian highlights and a spectrum component that gives colour fringes.\n"
-    "It appears in GIMP 2.10 under Filters > Vandelkit > Orvex... and as the procedure plugin-orvex.")
+    "It appears in GIMP ${ORVEX_GIMP_VERSION} under Filters > Vandelkit > Orvex... and as the procedure plugin-orvex.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The host itself; the libraries the executable links come from dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "gimp (>= 2.10)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gimp (>= ${ORVEX_GIMP_VERSION})")
 find_program(ORVEX_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ORVEX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -13,8 +13,9 @@ PACKAGES=(
   libgtest-dev googletest libbenchmark-dev time clang libclang-rt-14-dev valgrind
   # end-to-end tests: the real GIMP, headless and under a virtual display
   gimp xvfb xdotool x11-utils imagemagick tesseract-ocr python3 coreutils valgrind
-  # the GIMP 3 tests: a Debian 13 root with GIMP 3.0, made with debootstrap
-  debootstrap
+  # the GIMP 3 tests: a Debian 13 root with GIMP 3.0, made with debootstrap, entered with chroot in
+  # namespaces of its own (unshare, setpriv, findmnt); everything else is installed inside the root
+  debootstrap util-linux mount
   # the Debian package: cpack's DEB generator and its dependency scan (dpkg-shlibdeps)
   dpkg-dev
 )

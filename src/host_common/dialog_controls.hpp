@@ -23,8 +23,12 @@ struct ControlRow {
   unsigned digits;
 };
 
-// Row 2 of the General page holds the threshold type radio group.
+// Row 2 of the General page holds the threshold type radio group: its title and one label
+// per type, in value order.
 inline constexpr int kThresholdTypeRow = 2;
+inline constexpr const char* kThresholdTypeTitle = N_("Threshold Type");
+inline constexpr std::array<const char*, 3> kThresholdTypeLabels = {
+    N_("Each of RGB"), N_("RGB Average"), N_("Weighted RGB Agerage")};
 
 inline constexpr std::array<ControlRow, 12> kControls = {{
     {DialogPage::general, 0, N_("Brightness"), N_("Brightness of Orvex Lines"), "brightness", 1, 5, 1},

@@ -20,18 +20,23 @@ HERE = Path(__file__).resolve().parent
 GIMPS = {
     "2": {"console": "gimp-console-2.10", "gui": "gimp-2.10", "dir": "GIMP2_DIRECTORY",
           "flags": ["-i", "-d", "-f", "-n", "--stack-trace-mode=never"], "end": ["-b", "(gimp-quit 0)"],
-          "gui_flags": ["-s", "-d", "-f", "-n", "--stack-trace-mode=never"], "gui_end": ["-b", "(gimp-quit 1)"]},
+          "gui_flags": ["-s", "-d", "-f", "-n", "--stack-trace-mode=never"], "gui_end": ["-b", "(gimp-quit 1)"],
+          "prelude": "prelude.scm", "done": "(orvex-done)"},
+    # GIMP 3's batches are Python-Fu: Script-Fu 3.0 cannot read a registration or pixels beyond 8 bits.
     "3": {"console": "gimp-console-3.0", "gui": "gimp-3.0", "dir": "GIMP3_DIRECTORY",
-          "flags": ["-i", "-n", "--quit", "--batch-interpreter=plug-in-script-fu-eval"], "end": [],
-          "gui_flags": ["-s", "-n", "--quit", "--batch-interpreter=plug-in-script-fu-eval"], "gui_end": []},
+          "flags": ["-i", "-n", "--quit", "--batch-interpreter=python-fu-eval"], "end": [],
+          "gui_flags": ["-s", "-n", "--quit", "--batch-interpreter=python-fu-eval"], "gui_end": [],
+          "prelude": "prelude.py", "done": "orvex_done()"},
 }
 # ImageMagick writes colour types by content; GIMP must open these as gray.
 GRAY_PNG = {k: ["-colorspace", "Gray", "-define", f"png:color-type={t}", "-define", "png:bit-depth=8", "PNG:"]
             for k, t in (("GRAY:", 0), ("GRAYA:", 4))}
-OK, FAILED = "batch command executed successfully", "batch command experienced an execution error"
+OK, FAILED = "batch command executed successfully", "batch command experienced"
 HOST_FAULTS = ("left image undo in inconsistent state", "crashed", "wire read", "Plug-in died")
 # GLib's log lines name the program: "(orvex:123): LibGimp-CRITICAL **: ...".
-PLUGIN_WARNING = re.compile(r"\((orvex|orvex-test):\d+\): [\w-]+-(CRITICAL|WARNING)")
+# GIMP 3 may close a plug-in's pipe as soon as it has the answer; the failed last flush that the plug-in then
+# reports (in the user's language) is GIMP's doing.
+PLUGIN_WARNING = re.compile(r"\((orvex|orvex-test):\d+\): [\w-]+-(CRITICAL|WARNING)(?!.*gimp_flush\(\): error:)")
 
 
 def environment(root: Path, gimp: dict) -> dict[str, str]:
@@ -55,7 +60,7 @@ def profile_template(cache: Path, gimp: dict) -> Path:
         if not (template / "profile").is_dir():
             staging = cache / f"staging-{os.getpid()}"
             shutil.rmtree(staging, ignore_errors=True)
-            run = subprocess.run(["timeout", "180", gimp["console"], *gimp["flags"], "-b", "(+ 1 1)", *gimp["end"]],
+            run = subprocess.run(["timeout", "180", gimp["console"], *gimp["flags"], "-b", "1", *gimp["end"]],
                                  env=environment(staging, gimp), stdin=subprocess.DEVNULL, capture_output=True, text=True)
             if not (staging / "profile").is_dir():
                 sys.exit(f"making a GIMP profile failed ({run.returncode}):\n{run.stdout}{run.stderr}")
@@ -139,7 +144,7 @@ def main() -> int:
     parser.add_argument("area", type=Path)
     parser.add_argument("--gimp", choices=GIMPS, required=True)
     parser.add_argument("--plugin", type=Path, required=True)
-    parser.add_argument("--helper", type=Path, required=True)
+    parser.add_argument("--helper", type=Path, help="a test plug-in to install beside orvex")
     parser.add_argument("--renderer", type=Path, required=True)
     parser.add_argument("--catalogues", type=Path, default=Path("/nonexistent"))
     parser.add_argument("--work-root", type=Path, required=True)
@@ -153,7 +158,7 @@ def main() -> int:
     started = time.monotonic()
 
     subst = {"work": str(work), "catalogues": str(args.catalogues.resolve()), "plugin": str(args.plugin),
-             "helpers": str(args.helper.resolve().parent)}
+             "helpers": str(args.helper.resolve().parent) if args.helper else ""}
     for name, recipe in area.get("inputs", {}).items():
         *words, kind = shlex.split(recipe)
         kind = GRAY_PNG.get(kind, [kind])
@@ -175,22 +180,25 @@ def main() -> int:
     fill = lambda text, batch=0: re.sub(r"\$\{([\w:.-]+)\}", lambda m: {**subst, "batch": str(batch)}[m.group(1)], text)
 
     shutil.copytree(profile_template(args.work_root.resolve() / "cache", gimp) / "profile", work / "profile")
-    for name, executable in (("orvex-test", args.helper), *(() if args.installed else (("orvex", args.plugin),))):
+    for name, executable in (*((("orvex-test", args.helper),) if args.helper else ()),
+                             *(() if args.installed else (("orvex", args.plugin),))):
         (work / "profile/plug-ins" / name).mkdir(parents=True, exist_ok=True)
         shutil.copy(executable, work / "profile/plug-ins" / name / name)
+    if args.gimp == "3" and not args.installed and args.catalogues.is_dir():  # GIMP 3 reads them beside the plug-in
+        shutil.copytree(args.catalogues, work / "profile/plug-ins/orvex/locale")
     env = environment(work, gimp)
     env.update({k: fill(v) for k, v in area.get("env", {}).items()})
     if "wrap" in area:
         env.update(GIMP_PLUGIN_DEBUG_WRAP="orvex,run", GIMP_PLUGIN_DEBUG_WRAPPER=fill(area["wrap"]))
 
-    prelude = (HERE / f"gimp{args.gimp}" / "prelude.scm").read_text()
+    prelude = (HERE / f"gimp{args.gimp}" / gimp["prelude"]).read_text()
     batches = area["batch"]
     gui = "gui" if area.get("gui") else ""
     argv = ["timeout", "--kill-after=10", str(area.get("timeout", 300)), gimp[gui or "console"],
             *gimp[gui + "_flags" if gui else "flags"]]
     for number, batch in enumerate(batches, 1):
-        done = "" if "error" in batch else "\n(orvex-done)"
-        argv += ["-b", fill(f"{prelude}\n{batch['scheme']}{done}", number)]
+        done = "" if "error" in batch else "\n" + gimp["done"]
+        argv += ["-b", fill(f"{prelude}\n{batch.get('scheme') or batch['python']}{done}", number)]
     argv += gimp[gui + "_end" if gui else "end"]
     log = work / "gimp.log"
     with open(log, "w") as out:
