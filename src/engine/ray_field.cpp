@@ -14,8 +14,13 @@ namespace orvex {
 
 namespace {
 
-// Rows gathered at once: the steep rays of a block are gathered once for all its rows.
-constexpr std::int64_t kBlockRows = 32;
+// Pixels gathered at once: the steep rays of a block are gathered once for all its rows, so a
+// narrow view (the preview) takes taller blocks than a whole photo, which must stay in cache.
+constexpr std::int64_t kBlockPixels = 32 * 4096;
+
+std::int64_t block_rows(std::int64_t view_width) {
+  return std::clamp<std::int64_t>(kBlockPixels / std::max<std::int64_t>(view_width, 1), 32, 256);
+}
 
 bool use_convolution(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
                      std::int64_t height, StampMethod method) {
@@ -116,15 +121,16 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
 
 template <typename Finish>
 void RayField::run_rows(const Rect& view, const RenderOptions& options, Finish&& finish) const {
-  const std::int64_t blocks = (view.height + kBlockRows - 1) / kBlockRows;
+  const std::int64_t block = block_rows(view.width);
+  const std::int64_t blocks = (view.height + block - 1) / block;
   const std::int64_t tasks = chunk_count(blocks, options.threads);
   run_tasks(tasks, task_run(options, 0, tasks), [&](std::int64_t k) {
     std::vector<std::vector<double>> rays(
-        rays_.size(), std::vector<double>(static_cast<std::size_t>(kBlockRows * view.width)));
+        rays_.size(), std::vector<double>(static_cast<std::size_t>(block * view.width)));
     std::vector<double> steep;
     for (std::int64_t b = k * blocks / tasks; b < (k + 1) * blocks / tasks; ++b) {
-      const std::int64_t y0 = view.y + b * kBlockRows;
-      const std::int64_t rows = std::min(kBlockRows, view.y + view.height - y0);
+      const std::int64_t y0 = view.y + b * block;
+      const std::int64_t rows = std::min(block, view.y + view.height - y0);
       for (std::size_t c = 0; c < rays_.size(); ++c)
         accumulate_rows(static_cast<int>(c), view, y0, rows, steep, rays[c].data());
       finish(y0, rows, rays);

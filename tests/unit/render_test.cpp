@@ -230,7 +230,7 @@ TEST(Render, WhiteIsASourceUnderEveryThresholdType) {
 
 TEST(Render, ProgressRisesToOneOnTheCallingThread) {
   std::mt19937 rng(3);
-  const PixelBuffer layer = noise_layer(rng, {200, 150, 3}, 0.3);
+  const PixelBuffer layer = noise_layer(rng, {120, 1200, 3}, 0.3);
   for (const StampMethod method : {StampMethod::direct, StampMethod::convolution}) {
     std::vector<double> fractions;
     const auto caller = std::this_thread::get_id();
