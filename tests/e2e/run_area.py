@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs one area file of end-to-end cases in one real GIMP process (2.10 or 3.0) with a
-throw-away profile; exits 0 when every check passed. The format: tests/e2e/README.md."""
+throw-away profile; exits 0 when every check passed. The format: docs/testing.md."""
 
 from __future__ import annotations
 
