@@ -22,6 +22,16 @@ std::int64_t block_rows(std::int64_t view_width) {
   return std::clamp<std::int64_t>(kBlockPixels / std::max<std::int64_t>(view_width, 1), 32, 256);
 }
 
+// `in` holds `columns` columns of `rows` values each; `out` gets them as rows. Small tiles keep
+// both sides in cache.
+void transpose_tiles(const double* in, std::int64_t rows, std::int64_t columns, double* out) {
+  constexpr std::int64_t tile = 16;
+  for (std::int64_t x0 = 0; x0 < columns; x0 += tile)
+    for (std::int64_t r0 = 0; r0 < rows; r0 += tile)
+      for (std::int64_t x = x0; x < std::min(x0 + tile, columns); ++x)
+        for (std::int64_t r = r0; r < std::min(r0 + tile, rows); ++r) out[r * columns + x] = in[x * rows + r];
+}
+
 bool use_convolution(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
                      std::int64_t height, StampMethod method) {
   if (rays.slot_count == 0 || sources.size() == 0) return false;
@@ -100,15 +110,13 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
     for (std::int64_t x = 0; x < view.width; ++x)
       gather_line(steep.data() + x * rows, {view.x + x, y0, y0 + rows}, rays.column_paths, by_column_[c],
                   {height_, width_});
+    transpose_tiles(steep.data(), rows, view.width, out);
+  } else {
+    std::fill(out, out + rows * view.width, 0.0);
   }
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::int64_t y = y0 + r;
     double* dst = out + r * view.width;
-    if (has_steep) {
-      for (std::int64_t x = 0; x < view.width; ++x) dst[x] = steep[static_cast<std::size_t>(x * rows + r)];
-    } else {
-      std::fill(dst, dst + view.width, 0.0);
-    }
     // Every direction adds the source's own value once at the source pixel; then the shallow rays.
     for (std::int64_t k = sources.row_start[y]; k < sources.row_start[y + 1]; ++k) {
       const std::int64_t x = sources.position[k];
