@@ -32,7 +32,9 @@ if [[ $(id -u) -eq 0 ]]; then
 elif sudo -n true 2>/dev/null; then
   sudo ORVEX_PACKAGE_BUILD_DIR="$build-package" bash "$root/scripts/check-package.sh"
 else
-  echo "test: package check skipped: it installs the package and needs root (sudo bash scripts/check-package.sh)"
+  echo "test: the package check was NOT run: it installs the package and needs root" \
+       "(sudo bash scripts/test.sh, or sudo bash scripts/check-package.sh)" >&2
+  exit 1
 fi
 echo "test: package check took $((SECONDS - started)) s"
 
