@@ -11,10 +11,7 @@ namespace orvex_testing {
 
 using Planes = std::vector<std::vector<double>>;
 
-Planes plain_accumulation(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer,
-                          const orvex::ConstPixels* mask = nullptr);
-
-orvex::PixelBuffer plain_render(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer,
-                                const orvex::ConstPixels* mask = nullptr);
+Planes plain_accumulation(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer);
+orvex::PixelBuffer plain_render(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer);
 
 }  // namespace orvex_testing

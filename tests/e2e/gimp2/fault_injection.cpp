@@ -1,6 +1,5 @@
-// Test-only: preloaded into the plug-in (GIMP_PLUGIN_DEBUG_WRAPPER) to make one libgimp call
-// fail as GIMP itself would, or large allocations fail as with too little memory, when the
-// file named by ORVEX_FAULTS names that fault.
+// Test-only: preloaded into the plug-in (GIMP_PLUGIN_DEBUG_WRAPPER) to make one libgimp call fail as GIMP itself
+// would, or large allocations fail as with too little memory, when the file named by ORVEX_FAULTS names that fault.
 #include <dlfcn.h>
 #include <libgimp/gimp.h>
 
@@ -21,10 +20,7 @@ bool failing(const char* fault) {
   return std::strncmp(named, fault, std::strlen(fault)) == 0;
 }
 
-template <typename F>
-F real(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
+template <typename F> F real(const char* name) { return reinterpret_cast<F>(dlsym(RTLD_NEXT, name)); }
 
 }  // namespace
 

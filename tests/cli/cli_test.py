@@ -1,8 +1,10 @@
-# orvex-render keeps 16 bits, raw values and ICC profiles, never loses outputs, refuses size bombs, renders batches.
+# orvex-render; 'errors': refuses what it cannot do (exit 2, a clear message), keeps gray(+alpha) unwidened;
+# 'png': keeps 16 bits, raw values and ICC profiles, never loses outputs, refuses size bombs, renders batches.
 import os, resource, stat, struct, subprocess as sp, sys, tempfile, time, zlib
 cli, failures, scratch = sys.argv[1], [], tempfile.TemporaryDirectory()
 work = scratch.name; os.makedirs(f'{work}/sub/out')
 def check(ok, what): ok or failures.append(what)
+def done(): print('\n'.join(['FAIL: ' + f for f in failures] or [f'cli {sys.argv[2]}: all passed'])); sys.exit(bool(failures))
 def run(*args, limit=None):
     return sp.run([cli, *args], capture_output=True, text=True, preexec_fn=limit and (lambda: resource.setrlimit(*limit)))
 def chunk(kind, data): return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
@@ -14,12 +16,27 @@ def png(name, w, h, depth, ctype, samples, extra=b''):  # samples row by row, un
 def gray(name, depth):  # the samples as ImageMagick reads them (it converts nothing here)
     data = sp.run(['convert', f'{work}/{name}', '-depth', str(depth), '-endian', 'MSB', 'gray:-'], capture_output=True).stdout
     return struct.unpack('>%d%s' % (len(data) * 8 // depth, 'H' if depth == 16 else 'B'), data) or [None]
+def ihdr(name): return open(f'{work}/{name}.png', 'rb').read()[24:26]  # bit depth and colour type
 png('g16.png', 40, 40, 16, 0, [0x4000] * 820 + [0xFFFF] + [0x4000] * 779)  # rays along row and column 20 only
 icc = struct.pack('>I8s4s4s4s12s4s28x3I52x', 132, b'\2\x10', b'mntr', b'GRAY', b'XYZ ', b'', b'acsp', 0xF6D6, 0x10000, 0xD32D)
 png('g8.png', 40, 40, 8, 0, [200] * 820 + [255] + [200] * 779,  # libpng drops iCCP chunks under 92 bytes
     chunk(b'gAMA', struct.pack('>I', 45455)) + chunk(b'iCCP', b'x\0\0' + zlib.compress(icc, 0)))
 png('noise.png', 200, 200, 8, 2, [*os.urandom(120000)])  # incompressible: over 64 KiB and the file size limit
+lit = [255 if 10 <= i % 40 <= 12 and 10 <= i // 40 <= 12 else 32 for i in range(1200)]  # a 3x3 light
+png('gray.png', 40, 30, 8, 0, lit); png('graya.png', 40, 30, 8, 4, [v for g in lit for v in (g, max(g, 128))])
 open(f'{work}/broken.png', 'w').write('not a png'); os.link(f'{work}/g8.png', f'{work}/sub/g16.png')
+if sys.argv[2] == 'errors':
+    g, o = f'{work}/gray.png', f'{work}/out.png'
+    for text, *args in [('unknown option --glow', '--glow=3', g, o), ('--angle needs a number', '--angle=north', g, o),
+                        ('--threshold needs a whole number', '--threshold=12.5', g, o), ('expected an input and an output file', g),
+                        ('--threads must be at least 1', '--threads=0', g, o), ('at most 256', '--threads=100000', g, o),
+                        ('cannot read PNG', f'{work}/missing.png', o), ('cannot read PNG', f'{work}/broken.png', o),
+                        ('thresholds above 254', '--threshold=300', g, o)]:
+        r = run(*args); check(r.returncode == 2 and text in r.stderr, f'refusal {args}: {r}')
+    for name in ['gray', 'graya']:  # stays gray(+alpha), not widened to RGB, and gets rays
+        r = run('--line_type=1', f'{work}/{name}.png', f'{work}/{name}-out.png')
+        check(r.returncode == 0 and ihdr(name) == ihdr(f'{name}-out') and gray(f'{name}.png', 8) != gray(f'{name}-out.png', 8), f'{name}: {r}')
+    done()
 run(f'{work}/g16.png', f'{work}/o16.png'); out = gray('o16.png', 16)
 check(out[0] == 0x4000 and any(v != 0x4000 and v % 257 for v in out), '16-bit: raw 0x4000 or 16-bit rays lost')
 run(f'{work}/g8.png', f'{work}/o8.png'); body = open(f'{work}/o8.png', 'rb').read().partition(b'iCCPx\0\0')
@@ -38,5 +55,4 @@ check(r.returncode == 2 and 'more than the' in r.stderr and time.monotonic() - s
 r = run('-o', f'{work}/sub/out', *[f'{work}/{n}' for n in ['g16.png', 'broken.png', 'sub/g16.png', 'noise.png']])
 check(r.returncode == 2 and r.stderr.count('orvex-render: ') == 2 and 'also the output' in r.stderr and
       sorted(os.listdir(f'{work}/sub/out')) == ['g16.png', 'noise.png'] and gray('sub/out/g16.png', 16) == out, f'batch: {r}')
-r = run('--threads=100000', f'{work}/g16.png', f'{work}/x.png'); check(r.returncode == 2 and 'at most 256' in r.stderr, f'threads: {r}')
-print('\n'.join(['FAIL: ' + f for f in failures] or ['cli png: all passed'])); sys.exit(bool(failures))
+done()
