@@ -30,6 +30,7 @@ OrientedPath orient_path(const RayPath& path) {
     else
       oriented.runs.push_back({minor, major, major});
   }
+  oriented.reversed_weights.assign(oriented.weights.rbegin(), oriented.weights.rend());
   return oriented;
 }
 
@@ -37,6 +38,7 @@ void trim_negligible_tail(OrientedPath& path, double negligible) {
   std::int64_t keep = static_cast<std::int64_t>(path.weights.size());
   while (keep > 1 && !(std::fabs(path.weights[keep - 1]) >= negligible)) --keep;
   path.weights.resize(static_cast<std::size_t>(keep));
+  path.reversed_weights.assign(path.weights.rbegin(), path.weights.rend());
   while (!path.runs.empty() && path.runs.back().first >= keep) path.runs.pop_back();
   if (!path.runs.empty()) path.runs.back().last = std::min(path.runs.back().last, keep - 1);
 }

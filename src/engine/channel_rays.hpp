@@ -18,7 +18,8 @@ struct OrientedPath {
     std::int64_t first;  // major offsets first..last (inclusive)
     std::int64_t last;
   };
-  std::vector<double> weights;  // indexed by major offset
+  std::vector<double> weights;           // indexed by major offset
+  std::vector<double> reversed_weights;  // the same, last first: mirrored halves add forwards
   std::vector<Run> runs;
 };
 

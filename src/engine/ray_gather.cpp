@@ -18,12 +18,6 @@ void add_scaled(double* __restrict dst, const double* __restrict w, double v, st
   for (std::int64_t k = 0; k < count; ++k) dst[k] += w[k] * v;
 }
 
-ORVEX_VECTOR_VERSIONS
-void add_scaled_reversed(double* __restrict dst, const double* __restrict w, double v,
-                         std::int64_t count) {
-  for (std::int64_t k = 0; k < count; ++k) dst[-k] += w[k] * v;
-}
-
 namespace {
 
 // The entries of source line `line` whose positions lie in [low, high]; all of them when the
@@ -51,6 +45,9 @@ void gather_line(double* dst, const LineSpan& span, const std::vector<OrientedPa
   const bool whole = span.first == 0 && span.end == geometry.length;
   for (const OrientedPath& path : paths) {
     const double* w = path.weights.data();
+    // Mirrored halves run backwards along the line; their weights, read last first, run forwards.
+    const double* reversed = path.reversed_weights.data();
+    const auto length = static_cast<std::int64_t>(path.reversed_weights.size());
     for (const OrientedPath::Run& run : path.runs) {
       const std::int64_t forward_line = span.line - run.minor;
       if (forward_line >= 0 && forward_line < geometry.count) {
@@ -72,7 +69,7 @@ void gather_line(double* dst, const LineSpan& span, const std::vector<OrientedPa
           const std::int64_t lo = std::max(run.first, c - span.end + 1);
           const std::int64_t hi = std::min(run.last, c - span.first);
           if (lo <= hi)
-            add_scaled_reversed(dst + (c - lo - span.first), w + lo, sources.value[k], hi - lo + 1);
+            add_scaled(dst + (c - hi - span.first), reversed + (length - 1 - hi), sources.value[k], hi - lo + 1);
         }
       }
     }

@@ -30,8 +30,7 @@ struct LineGeometry {
 void gather_line(double* dst, const LineSpan& span, const std::vector<OrientedPath>& paths,
                  const SourceList& sources, const LineGeometry& geometry);
 
-// dst[k] += w[k] * v for k in [0, count); dst_reversed[-k] += w[k] * v likewise.
+// dst[k] += w[k] * v for k in [0, count).
 void add_scaled(double* dst, const double* w, double v, std::int64_t count);
-void add_scaled_reversed(double* dst, const double* w, double v, std::int64_t count);
 
 }  // namespace orvex
