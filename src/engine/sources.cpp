@@ -68,19 +68,8 @@ struct Collector {
     const S cut = raw_cut<T>(level - 1e-9);
     for (SourceList& list : out) list.row_start.assign(1, 0);
     constexpr std::int64_t run = RunMaxima::kRunPixels;
-    for (std::int64_t row = first; row < end; ++row) {
-      const std::byte* line = input.pixels.bytes.data() + row * l.row_bytes();
-      const double* maxima = input.maxima ? input.maxima->values.data() + row * input.maxima->runs_per_row : nullptr;
-      for (std::int64_t col = 0; col < l.width; ++col) {
-        if (maxima && col % run == 0 && !(maxima[col / run] >= level - 1e-9)) {
-          col += run - 1;
-          continue;
-        }
-        if (!maxima && colours == Channels && col % block == 0 && col + block <= l.width &&
-            !any_reaches<S, block * Channels>(line + col * pixel, cut)) {
-          col += block - 1;
-          continue;
-        }
+    const auto test_pixels = [&](const std::byte* line, std::int64_t row, std::int64_t from, std::int64_t to) {
+      for (std::int64_t col = from; col < to; ++col) {
         const std::byte* px = line + col * pixel;
         S best;
         std::memcpy(&best, px, sizeof best);
@@ -89,8 +78,21 @@ struct Collector {
           std::memcpy(&v, px + c * sizeof(S), sizeof v);
           if (v > best || best != best) best = v;  // NaN only when all are
         }
-        if (!(best >= cut)) continue;
-        add_pixel<T, colours>(px, row * l.width + col, static_cast<std::int32_t>(col), out);
+        if (best >= cut) add_pixel<T, colours>(px, row * l.width + col, static_cast<std::int32_t>(col), out);
+      }
+    };
+    for (std::int64_t row = first; row < end; ++row) {
+      const std::byte* line = input.pixels.bytes.data() + row * l.row_bytes();
+      if (input.maxima) {
+        const double* maxima = input.maxima->values.data() + row * input.maxima->runs_per_row;
+        for (std::int64_t r = 0; r < input.maxima->runs_per_row; ++r)
+          if (maxima[r] >= level - 1e-9) test_pixels(line, row, r * run, std::min((r + 1) * run, l.width));
+      } else {
+        std::int64_t col = 0;
+        if constexpr (colours == Channels)
+          for (; col + block <= l.width; col += block)
+            if (any_reaches<S, block * Channels>(line + col * pixel, cut)) test_pixels(line, row, col, col + block);
+        test_pixels(line, row, col, l.width);
       }
       for (SourceList& list : out) list.row_start.push_back(list.size());
     }
