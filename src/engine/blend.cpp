@@ -2,15 +2,11 @@
 
 #include <algorithm>
 
+#include "engine/vector_versions.hpp"
+
 namespace orvex {
 
 namespace {
-
-#ifdef ORVEX_NO_TARGET_CLONES
-#define ORVEX_VECTOR_VERSIONS
-#else
-#define ORVEX_VECTOR_VERSIONS __attribute__((target_clones("avx2", "default")))
-#endif
 
 // Raw samples in `values` (scaled by `scale`) become the blended samples, before rounding: the
 // blend of value v is (1 - a) * v + a, a the blend factor of the rays. Contiguous, for the

@@ -2,16 +2,9 @@
 
 #include <algorithm>
 
-namespace orvex {
+#include "engine/vector_versions.hpp"
 
-// The machine's widest vector unit where it has one; both versions add in the same order
-// (no fused multiply-add), so the sums are the same bits on every machine. ThreadSanitizer
-// cannot run the resolver that picks a version, before it is itself set up.
-#ifdef ORVEX_NO_TARGET_CLONES
-#define ORVEX_VECTOR_VERSIONS
-#else
-#define ORVEX_VECTOR_VERSIONS __attribute__((target_clones("avx2", "default")))
-#endif
+namespace orvex {
 
 ORVEX_VECTOR_VERSIONS
 void add_scaled(double* __restrict dst, const double* __restrict w, double v, std::int64_t count) {
