@@ -1,9 +1,11 @@
 #include "engine/ray_field.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "engine/blend.hpp"
 #include "engine/fft_convolution.hpp"
@@ -43,14 +45,25 @@ std::int64_t chunk_count(std::int64_t items, int threads) {
   return std::clamp<std::int64_t>(4 * std::int64_t{threads}, 1, std::max<std::int64_t>(items, 1));
 }
 
-TaskRun task_run(const RenderOptions& options, std::int64_t steps_before, std::int64_t steps_total) {
-  TaskRun run{options.threads, {}, options.cancel};
-  if (options.progress && steps_total > 0)
-    run.on_done = [&options, steps_before, steps_total](std::int64_t done, std::int64_t) {
-      options.progress(static_cast<double>(steps_before + done) / static_cast<double>(steps_total));
-    };
-  return run;
-}
+// Which tasks have finished, so that the calling thread can report their rows.
+class FinishedTasks {
+ public:
+  explicit FinishedTasks(std::int64_t count) : finished_(static_cast<std::size_t>(count)) {}
+  void mark(std::int64_t task) { finished_[static_cast<std::size_t>(task)].store(true, std::memory_order_release); }
+  // Calls report(task) once for each task finished since the last call.
+  template <typename Report>
+  void report_new(Report&& report) {
+    for (std::size_t k = 0; k < finished_.size(); ++k)
+      if (!reported_[k] && finished_[k].load(std::memory_order_acquire)) {
+        reported_[k] = true;
+        report(static_cast<std::int64_t>(k));
+      }
+  }
+
+ private:
+  std::vector<std::atomic<bool>> finished_;
+  std::vector<bool> reported_ = std::vector<bool>(finished_.size());
+};
 
 }  // namespace
 
@@ -132,17 +145,30 @@ void RayField::run_rows(const Rect& view, const RenderOptions& options, Finish&&
   const std::int64_t block = block_rows(view.width);
   const std::int64_t blocks = (view.height + block - 1) / block;
   const std::int64_t tasks = chunk_count(blocks, options.threads);
-  run_tasks(tasks, task_run(options, 0, tasks), [&](std::int64_t k) {
+  const auto first_block = [&](std::int64_t k) { return k * blocks / tasks; };
+  FinishedTasks finished(tasks);
+  TaskRun run{options.threads, {}, options.cancel};
+  if (options.progress || options.rows_done)
+    run.on_done = [&](std::int64_t done, std::int64_t total) {
+      if (options.rows_done)
+        finished.report_new([&](std::int64_t k) {
+          const std::int64_t y0 = first_block(k) * block;
+          options.rows_done(y0, std::min(first_block(k + 1) * block, view.height) - y0);
+        });
+      if (options.progress) options.progress(static_cast<double>(done) / static_cast<double>(total));
+    };
+  run_tasks(tasks, run, [&](std::int64_t k) {
     std::vector<std::vector<double>> rays(
         rays_.size(), std::vector<double>(static_cast<std::size_t>(block * view.width)));
     std::vector<double> steep;
-    for (std::int64_t b = k * blocks / tasks; b < (k + 1) * blocks / tasks; ++b) {
+    for (std::int64_t b = first_block(k); b < first_block(k + 1); ++b) {
       const std::int64_t y0 = view.y + b * block;
       const std::int64_t rows = std::min(block, view.y + view.height - y0);
       for (std::size_t c = 0; c < rays_.size(); ++c)
         accumulate_rows(static_cast<int>(c), view, y0, rows, steep, rays[c].data());
       finish(y0, rows, rays);
     }
+    finished.mark(k);
   });
 }
 
@@ -164,6 +190,7 @@ Accumulation RayField::accumulate(const Rect& view, const RenderOptions& options
   if (view.width == 0 || view.height == 0) return result;
   RenderOptions quiet = options;
   quiet.progress = {};
+  quiet.rows_done = {};
   run_rows(view, quiet, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
     for (std::size_t c = 0; c < rays.size(); ++c)
       std::copy_n(rays[c].data(), rows * view.width,

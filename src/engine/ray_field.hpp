@@ -31,6 +31,9 @@ struct RenderOptions {
   std::function<void(double fraction)> progress;
   // Set from another thread to abandon the work (it then throws Cancelled).
   const std::atomic<bool>* cancel = nullptr;
+  // Output rows first .. first + count - 1 are final, reported on the calling thread while the
+  // workers go on: a host can hand them over meanwhile. Each row once, in no particular order.
+  std::function<void(std::int64_t first, std::int64_t count)> rows_done;
 };
 
 // The summed rays of a rectangle, per colour channel, row-major.

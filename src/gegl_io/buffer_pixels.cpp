@@ -72,6 +72,17 @@ void write_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& fo
   gegl_buffer_flush(buffer);
 }
 
+void write_rows(GeglBuffer* buffer, const TransferFormat& format, const ConstPixels& pixels, std::int64_t first,
+                std::int64_t count) {
+  if (first < 0 || count < 0 || first + count > pixels.layout.height)
+    throw std::invalid_argument("the rows lie outside the pixels");
+  PixelLayout rows = pixels.layout;
+  rows.height = count;
+  write_pixels(buffer, {0, first, rows.width, count}, format,
+               {rows, pixels.bytes.subspan(static_cast<std::size_t>(first * rows.row_bytes()),
+                                           static_cast<std::size_t>(rows.byte_count()))});
+}
+
 TransferFormat mask_format(SampleType layer_type, std::int64_t width, std::int64_t height) {
   const SampleType type = layer_type == SampleType::u8 ? SampleType::u8 : SampleType::f32;
   return {babl_format(type == SampleType::u8 ? "Y u8" : "Y float"), {width, height, 1, type}};

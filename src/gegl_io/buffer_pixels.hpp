@@ -27,6 +27,10 @@ PixelBuffer read_pixels(GeglBuffer* buffer, const Rect& rect, const TransferForm
 void write_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format,
                   const ConstPixels& pixels);
 
+// Writes rows first .. first + count - 1 of a whole layer's `pixels` to the same rows of `buffer`.
+void write_rows(GeglBuffer* buffer, const TransferFormat& format, const ConstPixels& pixels, std::int64_t first,
+                std::int64_t count);
+
 // A selection mask in one gray channel of the layer's sample type (bytes for 8-bit layers,
 // floats otherwise), read where the layer lies on the canvas.
 TransferFormat mask_format(SampleType layer_type, std::int64_t width, std::int64_t height);

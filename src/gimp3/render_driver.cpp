@@ -38,7 +38,8 @@ std::optional<PixelBuffer> read_selection(GimpImage* image, GimpDrawable* drawab
                      mask_format(layout.type, layout.width, layout.height));
 }
 
-void write_back(const DrawablePixels& d, const ConstPixels& rendered) {
+// Merges the written shadow as one undo step, with the selection and selected items put back.
+void merge_rendered(const DrawablePixels& d) {
   const SelectedItems selected(d.image);
   const bool was_clean = !gimp_image_is_dirty(d.image);
   std::optional<UndoGroup> undo(std::in_place, d.image);
@@ -51,11 +52,6 @@ void write_back(const DrawablePixels& d, const ConstPixels& rendered) {
     undo.reset();
     if (was_clean) gimp_image_clean_all(d.image);
     throw;
-  }
-  {
-    const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
-    if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
-    write_pixels(shadow.get(), {0, 0, d.pixels.layout.width, d.pixels.layout.height}, d.format, rendered);
   }
   if (!gimp_drawable_merge_shadow(d.drawable, TRUE)) {
     std::string reason = _("GIMP refused to take the rendered pixels");
@@ -110,17 +106,22 @@ void render_drawable(GimpDrawable* drawable, const ClampedSettings& settings) {
     if (settings->threshold > 254) highlights = extract_highlights(drawable, settings, d.pixels.view());
     gimp_progress_set_text(_("Drawing Orvex Lines ..."));
 
+    const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
+    if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
     const ConstPixels mask = d.mask ? d.mask->view() : ConstPixels{};
     const ConstPixels highlight_view = highlights ? highlights->view() : ConstPixels{};
     RenderOptions options(host_threads());
     options.progress = [](double fraction) { gimp_progress_update(fraction); };
-    // Everything is computed before the image is touched, so a failure leaves it as it was.
+    // Finished rows go into the shadow while the workers go on; the drawable changes only at the merge.
+    options.rows_done = [&](std::int64_t first, std::int64_t count) {
+      write_rows(shadow.get(), d.format, d.pixels.view(), first, count);
+    };
     render_layer(settings, {d.pixels.view(), d.mask ? &mask : nullptr, highlights ? &highlight_view : nullptr},
                  d.pixels.view(), options);
   } catch (const std::bad_alloc&) {
     throw Failure(memory_failure(d.pixels.layout.width, d.pixels.layout.height));
   }
-  write_back(d, d.pixels.view());
+  merge_rendered(d);
 }
 
 }  // namespace orvex

@@ -202,23 +202,34 @@ TEST(Render, SourcesFollowTheSelectionTheHighlightsAndTheThresholdType) {
     EXPECT_GT(static_cast<int>(render_whole(rays(255, 1, 0, type), {white.view()}).bytes[9 * 3 + 2]), 0) << type;
 }
 
-TEST(Render, ProgressRisesToOneOnTheCallingThread) {
+// Progress and finished rows come on the calling thread; a row reported is final.
+TEST(Render, ProgressAndFinishedRowsComeOnTheCallingThread) {
   std::mt19937 rng(3);
   const PixelBuffer layer = noise_layer(rng, {120, 1200, 3}, 0.3);  // several blocks of steep rays
   for (const StampMethod method : {StampMethod::direct, StampMethod::convolution}) {
     std::vector<double> fractions;
+    PixelBuffer out(layer.layout);
+    PixelBuffer handed_over(layer.layout);
+    std::vector<int> times_reported(1200);
     RenderOptions options(2);
     options.method = method;
     options.progress = [&, caller = std::this_thread::get_id()](double f) {
       EXPECT_EQ(std::this_thread::get_id(), caller);
       fractions.push_back(f);
     };
-    PixelBuffer out(layer.layout);
+    options.rows_done = [&, caller = std::this_thread::get_id()](std::int64_t first, std::int64_t count) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      const std::int64_t row = layer.layout.row_bytes();
+      std::copy_n(out.bytes.begin() + first * row, count * row, handed_over.bytes.begin() + first * row);
+      for (std::int64_t y = first; y < first + count; ++y) ++times_reported[static_cast<std::size_t>(y)];
+    };
     render_layer(rays(128, 4, 10), {layer.view()}, out.view(), options);
     ASSERT_GE(fractions.size(), 4u);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
     EXPECT_GT(fractions.front(), 0.0);
     EXPECT_DOUBLE_EQ(fractions.back(), 1.0);
+    EXPECT_EQ(std::count(times_reported.begin(), times_reported.end(), 1), 1200);
+    EXPECT_TRUE(handed_over.bytes == out.bytes);
   }
 }
 
