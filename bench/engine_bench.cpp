@@ -70,7 +70,7 @@ BENCHMARK(BM_Stamp_Dense_800x600)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
 void BM_Preview_512_of_12MP(benchmark::State& state) {
   PreviewRenderer preview(orvex_bench::scattered_lights(4000, 3000, 3, 0.01, 250), std::nullopt, {}, threads());
   const bool threshold = state.range(0) == 0;
-  const SettingSpec& changed = *find_setting(threshold ? "threshold" : "brightness");
+  const SettingDescriptor& changed = *find_setting(threshold ? "threshold" : "brightness");
   ClampedSettings s;
   int step = 0;
   preview.render(s, {1700, 1200, 512, 512});

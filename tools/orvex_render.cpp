@@ -30,7 +30,7 @@ namespace {
 
 using orvex::FilterSettings;
 using orvex::SettingKind;
-using orvex::SettingSpec;
+using orvex::SettingDescriptor;
 
 // More threads than this only add memory and start-up cost on any machine in use today.
 constexpr int kMaxThreads = 256;
@@ -55,7 +55,7 @@ void usage() {
   std::puts("  -o DIR, --output-dir=DIR  render every input into DIR");
   std::printf("  --threads=N               worker threads, 1 to %d (default: the machine's cores)\n", kMaxThreads);
   std::puts("settings (defaults as in the plug-in; thresholds above 254 need GIMP):");
-  for (const SettingSpec& setting : orvex::setting_specs())
+  for (const SettingDescriptor& setting : orvex::setting_descriptors())
     std::printf("  --%-15s %g  [%g - %g]\n", std::string(setting.name).c_str(), setting.default_value,
                 setting.lower, setting.upper);
 }
@@ -92,7 +92,7 @@ void apply_option(Options& options, const std::string& name, const std::string& 
     return;
   }
   if (name == "output-dir" || name == "output_dir") return set_output_dir(options, value);
-  const SettingSpec* setting = orvex::find_setting(name);
+  const SettingDescriptor* setting = orvex::find_setting(name);
   if (!setting) fail("unknown option --" + name + " (see --help)");
   if (setting->kind == SettingKind::real)
     options.settings.*setting->real_field = parse_real(name, value);

@@ -7,17 +7,17 @@ namespace orvex {
 
 namespace {
 
-constexpr SettingSpec real(std::string_view name, double def, double lower, double upper,
+constexpr SettingDescriptor real(std::string_view name, double def, double lower, double upper,
                            double FilterSettings::*field) {
   return {name, SettingKind::real, def, lower, upper, upper, field, nullptr};
 }
 
-constexpr SettingSpec integer(std::string_view name, double def, double lower, double upper,
+constexpr SettingDescriptor integer(std::string_view name, double def, double lower, double upper,
                               double above_upper, std::int32_t FilterSettings::*field) {
   return {name, SettingKind::integer, def, lower, upper, above_upper, nullptr, field};
 }
 
-constexpr std::array<SettingSpec, kSettingCount> kSpecs = {{
+constexpr std::array<SettingDescriptor, kSettingCount> kSpecs = {{
     real("brightness", 50, 1, 100, &FilterSettings::brightness),
     integer("threshold", 250, 0, 511, 511, &FilterSettings::threshold),
     // An unknown threshold type falls back to "Each of RGB", not to the last type.
@@ -44,7 +44,7 @@ bool same_name(std::string_view a, std::string_view b) {
   return true;
 }
 
-void clamp_field(FilterSettings& settings, const SettingSpec& setting) {
+void clamp_field(FilterSettings& settings, const SettingDescriptor& setting) {
   if (setting.kind == SettingKind::real) {
     double& value = settings.*setting.real_field;
     if (std::isnan(value))
@@ -64,17 +64,17 @@ void clamp_field(FilterSettings& settings, const SettingSpec& setting) {
 
 }  // namespace
 
-const std::array<SettingSpec, kSettingCount>& setting_specs() { return kSpecs; }
+const std::array<SettingDescriptor, kSettingCount>& setting_descriptors() { return kSpecs; }
 
-const SettingSpec* find_setting(std::string_view name) {
-  for (const SettingSpec& setting : kSpecs)
+const SettingDescriptor* find_setting(std::string_view name) {
+  for (const SettingDescriptor& setting : kSpecs)
     if (same_name(setting.name, name)) return &setting;
   return nullptr;
 }
 
 FilterSettings default_settings() {
   FilterSettings settings{};
-  for (const SettingSpec& setting : kSpecs) {
+  for (const SettingDescriptor& setting : kSpecs) {
     if (setting.kind == SettingKind::real)
       settings.*setting.real_field = setting.default_value;
     else
@@ -83,13 +83,13 @@ FilterSettings default_settings() {
   return settings;
 }
 
-double setting_value(const FilterSettings& settings, const SettingSpec& spec) {
-  return spec.kind == SettingKind::real ? settings.*spec.real_field
-                                        : static_cast<double>(settings.*spec.integer_field);
+double setting_value(const FilterSettings& settings, const SettingDescriptor& descriptor) {
+  return descriptor.kind == SettingKind::real ? settings.*descriptor.real_field
+                                        : static_cast<double>(settings.*descriptor.integer_field);
 }
 
 void clamp_settings(FilterSettings& settings) {
-  for (const SettingSpec& setting : kSpecs) clamp_field(settings, setting);
+  for (const SettingDescriptor& setting : kSpecs) clamp_field(settings, setting);
 }
 
 ClampedSettings::ClampedSettings() : values_(default_settings()) {}
@@ -98,23 +98,23 @@ ClampedSettings::ClampedSettings(const FilterSettings& raw) : values_(raw) {
   clamp_settings(values_);
 }
 
-ClampedSettings ClampedSettings::with(const SettingSpec& spec, double value) const {
+ClampedSettings ClampedSettings::with(const SettingDescriptor& descriptor, double value) const {
   ClampedSettings changed = *this;
-  if (spec.kind == SettingKind::real) {
-    changed.values_.*spec.real_field = value;
+  if (descriptor.kind == SettingKind::real) {
+    changed.values_.*descriptor.real_field = value;
   } else {
     // Out of int32 range (or not a number) the field's own clamping decides.
-    const double whole = std::isnan(value) ? spec.default_value : std::nearbyint(value);
+    const double whole = std::isnan(value) ? descriptor.default_value : std::nearbyint(value);
     const double limited = std::fmax(-2147483648.0, std::fmin(2147483647.0, whole));
-    changed.values_.*spec.integer_field = static_cast<std::int32_t>(limited);
+    changed.values_.*descriptor.integer_field = static_cast<std::int32_t>(limited);
   }
-  clamp_field(changed.values_, spec);
+  clamp_field(changed.values_, descriptor);
   return changed;
 }
 
 bool ClampedSettings::operator==(const ClampedSettings& other) const {
-  for (const SettingSpec& spec : kSpecs)
-    if (setting_value(values_, spec) != setting_value(other.values_, spec)) return false;
+  for (const SettingDescriptor& descriptor : kSpecs)
+    if (setting_value(values_, descriptor) != setting_value(other.values_, descriptor)) return false;
   return true;
 }
 

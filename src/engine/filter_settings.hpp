@@ -36,7 +36,7 @@ static_assert(offsetof(FilterSettings, h0_density) == 32 && offsetof(FilterSetti
 enum class SettingKind { real, integer };
 
 // One row per setting: the single place where names, defaults and ranges live.
-struct SettingSpec {
+struct SettingDescriptor {
   std::string_view name;
   SettingKind kind;
   double default_value;
@@ -50,14 +50,14 @@ struct SettingSpec {
 
 inline constexpr std::size_t kSettingCount = 13;
 
-const std::array<SettingSpec, kSettingCount>& setting_specs();
+const std::array<SettingDescriptor, kSettingCount>& setting_descriptors();
 
 // The row of a setting by its name, with '-' and '_' taken as the same; null when unknown.
-const SettingSpec* find_setting(std::string_view name);
+const SettingDescriptor* find_setting(std::string_view name);
 
 FilterSettings default_settings();
 
-double setting_value(const FilterSettings& settings, const SettingSpec& spec);
+double setting_value(const FilterSettings& settings, const SettingDescriptor& descriptor);
 
 // Forces every field into its enforced range, in field order. A real value
 // that is not a number becomes the field's default.
@@ -75,7 +75,7 @@ class ClampedSettings {
 
   // The same settings with one field changed and clamped to its range; integer fields take
   // the nearest whole number, as the dialog's integer controls do.
-  ClampedSettings with(const SettingSpec& spec, double value) const;
+  ClampedSettings with(const SettingDescriptor& descriptor, double value) const;
 
   bool operator==(const ClampedSettings& other) const;
 

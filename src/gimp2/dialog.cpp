@@ -35,19 +35,19 @@ struct DialogModel {
   ClampedSettings& settings;
   PreviewPane preview;
 
-  void set(const SettingSpec& spec, double value) {
-    settings = settings.with(spec, value);
+  void set(const SettingDescriptor& descriptor, double value) {
+    settings = settings.with(descriptor, value);
     preview.invalidate();
   }
 };
 
 struct ControlBinding {
   DialogModel* model;
-  const SettingSpec* spec;
+  const SettingDescriptor* descriptor;
 };
 
-const SettingSpec& spec_named(std::string_view name) {
-  if (const SettingSpec* spec = find_setting(name)) return *spec;
+const SettingDescriptor& spec_named(std::string_view name) {
+  if (const SettingDescriptor* descriptor = find_setting(name)) return *descriptor;
   throw std::logic_error("dialog control without a setting: " + std::string(name));
 }
 
@@ -58,7 +58,7 @@ const ControlRow* control_at(DialogPage page, int row) {
 }
 
 void on_value_changed(GtkAdjustment* adjustment, ControlBinding* binding) {
-  binding->model->set(*binding->spec, gtk_adjustment_get_value(adjustment));
+  binding->model->set(*binding->descriptor, gtk_adjustment_get_value(adjustment));
 }
 
 // Both the button turned off and the one turned on report; only the latter carries the value.
@@ -72,7 +72,7 @@ void on_threshold_type_toggled(GtkToggleButton* button, DialogModel* model) {
 
 // Connected only after creation, so that building the dialog renders nothing.
 void add_scale_entry(GtkTable* table, const ControlRow& control, ControlBinding& binding) {
-  const SettingSpec& setting = *binding.spec;
+  const SettingDescriptor& setting = *binding.descriptor;
   GtkObject* adjustment = gimp_scale_entry_new(
       table, 0, control.row, _(control.label), kScaleWidth, kDefaultSpinWidth,
       setting_value(binding.model->settings.values(), setting), setting.lower, setting.upper,

@@ -36,7 +36,7 @@ void store_settings(const ClampedSettings& settings) {
 // Parameters 3 to 15 are the settings in record order.
 ClampedSettings settings_from_parameters(const GimpParam* param) {
   FilterSettings raw = default_settings();
-  const auto& table = setting_specs();
+  const auto& table = setting_descriptors();
   for (std::size_t i = 0; i < table.size(); ++i) {
     const GimpParam& value = param[kFirstSettingParam + i];
     if (table[i].kind == SettingKind::real)

@@ -30,8 +30,8 @@ struct WidgetDestroyer {
 };
 using OwnedDialog = std::unique_ptr<GtkWidget, WidgetDestroyer>;
 
-const SettingSpec& spec_named(std::string_view name) {
-  if (const SettingSpec* spec = find_setting(name)) return *spec;
+const SettingDescriptor& spec_named(std::string_view name) {
+  if (const SettingDescriptor* descriptor = find_setting(name)) return *descriptor;
   throw std::logic_error("dialog control without a setting: " + std::string(name));
 }
 
@@ -39,12 +39,12 @@ const SettingSpec& spec_named(std::string_view name) {
 struct DialogModel {
   ClampedSettings& settings;
   PreviewPane preview;
-  const SettingSpec& threshold_type = spec_named("threshold_type");
+  const SettingDescriptor& threshold_type = spec_named("threshold_type");
 
   // Called from GTK's signal handlers, which nothing may unwind into: a failed edit is dropped.
-  void set(const SettingSpec& spec, double value) noexcept {
+  void set(const SettingDescriptor& descriptor, double value) noexcept {
     try {
-      settings = settings.with(spec, value);
+      settings = settings.with(descriptor, value);
     } catch (...) {
       return;
     }
@@ -54,11 +54,11 @@ struct DialogModel {
 
 struct ControlBinding {
   DialogModel* model;
-  const SettingSpec* spec;
+  const SettingDescriptor* descriptor;
 };
 
 void on_value_changed(GimpLabelSpin* spin, ControlBinding* binding) {
-  binding->model->set(*binding->spec, gimp_label_spin_get_value(spin));
+  binding->model->set(*binding->descriptor, gimp_label_spin_get_value(spin));
 }
 
 // Both the button turned off and the one turned on report; only the latter carries the value.
@@ -69,7 +69,7 @@ void on_threshold_type_toggled(GtkToggleButton* button, DialogModel* model) {
 
 // Connected only after creation, so that building the dialog renders nothing.
 GtkWidget* new_scale_entry(const ControlRow& control, ControlBinding& binding, GtkSizeGroup* labels) {
-  const SettingSpec& setting = *binding.spec;
+  const SettingDescriptor& setting = *binding.descriptor;
   const double value = setting_value(binding.model->settings.values(), setting);
   GtkWidget* entry = gimp_scale_entry_new(_(control.label), value, setting.lower, setting.upper, control.digits);
   // GIMP 3.0 shows 0 in a new scale entry until its value is set again.

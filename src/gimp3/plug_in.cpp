@@ -18,32 +18,33 @@ namespace orvex {
 
 namespace {
 
-std::string argument_name(const SettingSpec& spec) {
-  std::string name(spec.name);
+std::string argument_name(const SettingDescriptor& descriptor) {
+  std::string name(descriptor.name);
   std::replace(name.begin(), name.end(), '_', '-');
   return name;
 }
 
 // The label the dialog shows for a setting, untranslated.
-const char* dialog_label(const SettingSpec& spec) {
+const char* dialog_label(const SettingDescriptor& descriptor) {
   for (const ControlRow& control : kControls)
-    if (control.setting == spec.name) return control.label;
+    if (control.setting == descriptor.name) return control.label;
   return kThresholdTypeTitle;
 }
 
 void add_setting_arguments(GimpProcedure* procedure) {
-  const auto& table = setting_specs();
+  const auto& table = setting_descriptors();
   for (std::size_t i = 0; i < table.size(); ++i) {
-    const SettingSpec& spec = table[i];
-    const std::string name = argument_name(spec);
+    const SettingDescriptor& descriptor = table[i];
+    const std::string name = argument_name(descriptor);
     const std::string blurb(setting_description(i));
-    if (spec.kind == SettingKind::real)
-      gimp_procedure_add_double_argument(procedure, name.c_str(), _(dialog_label(spec)), blurb.c_str(), spec.lower,
-                                         spec.upper, spec.default_value, G_PARAM_READWRITE);
+    if (descriptor.kind == SettingKind::real)
+      gimp_procedure_add_double_argument(procedure, name.c_str(), _(dialog_label(descriptor)), blurb.c_str(),
+                                         descriptor.lower, descriptor.upper, descriptor.default_value,
+                                         G_PARAM_READWRITE);
     else
-      gimp_procedure_add_int_argument(procedure, name.c_str(), _(dialog_label(spec)), blurb.c_str(),
-                                      static_cast<gint>(spec.lower), static_cast<gint>(spec.upper),
-                                      static_cast<gint>(spec.default_value), G_PARAM_READWRITE);
+      gimp_procedure_add_int_argument(procedure, name.c_str(), _(dialog_label(descriptor)), blurb.c_str(),
+                                      static_cast<gint>(descriptor.lower), static_cast<gint>(descriptor.upper),
+                                      static_cast<gint>(descriptor.default_value), G_PARAM_READWRITE);
   }
 }
 
@@ -52,24 +53,24 @@ static_assert(std::is_same_v<std::int32_t, gint>);
 
 ClampedSettings settings_from_config(GimpProcedureConfig* config) {
   FilterSettings raw = default_settings();
-  for (const SettingSpec& spec : setting_specs()) {
-    const std::string name = argument_name(spec);
-    if (spec.kind == SettingKind::real)
-      g_object_get(config, name.c_str(), &(raw.*spec.real_field), nullptr);
+  for (const SettingDescriptor& descriptor : setting_descriptors()) {
+    const std::string name = argument_name(descriptor);
+    if (descriptor.kind == SettingKind::real)
+      g_object_get(config, name.c_str(), &(raw.*descriptor.real_field), nullptr);
     else
-      g_object_get(config, name.c_str(), &(raw.*spec.integer_field), nullptr);
+      g_object_get(config, name.c_str(), &(raw.*descriptor.integer_field), nullptr);
   }
   return ClampedSettings(raw);
 }
 
 // What GIMP stores as the last values after an interactive run.
 void store_in_config(GimpProcedureConfig* config, const ClampedSettings& settings) {
-  for (const SettingSpec& spec : setting_specs()) {
-    const std::string name = argument_name(spec);
-    if (spec.kind == SettingKind::real)
-      g_object_set(config, name.c_str(), settings.values().*spec.real_field, nullptr);
+  for (const SettingDescriptor& descriptor : setting_descriptors()) {
+    const std::string name = argument_name(descriptor);
+    if (descriptor.kind == SettingKind::real)
+      g_object_set(config, name.c_str(), settings.values().*descriptor.real_field, nullptr);
     else
-      g_object_set(config, name.c_str(), settings.values().*spec.integer_field, nullptr);
+      g_object_set(config, name.c_str(), settings.values().*descriptor.integer_field, nullptr);
   }
 }
 

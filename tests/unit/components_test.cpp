@@ -32,12 +32,13 @@ TEST(Settings, OutOfRangeValuesTakeTheirBoundOrDefault) {
       {"h0_extent", -inf, 1},       {"s_dephasing", inf, 100}, {"h1_extent", NAN, 7},
   };
   for (const auto& [name, given, clamped] : edges) {
-    const SettingSpec& spec = *find_setting(name);
+    const SettingDescriptor& descriptor = *find_setting(name);
     FilterSettings raw = default_settings();
-    if (spec.kind == SettingKind::real) raw.*spec.real_field = given;
-    else raw.*spec.integer_field = static_cast<std::int32_t>(given);
-    EXPECT_EQ(setting_value(ClampedSettings(raw).values(), spec), clamped) << name << " " << given;
-    EXPECT_EQ(setting_value(ClampedSettings().with(spec, given).values(), spec), clamped) << "edit " << name;
+    if (descriptor.kind == SettingKind::real) raw.*descriptor.real_field = given;
+    else raw.*descriptor.integer_field = static_cast<std::int32_t>(given);
+    EXPECT_EQ(setting_value(ClampedSettings(raw).values(), descriptor), clamped) << name << " " << given;
+    EXPECT_EQ(setting_value(ClampedSettings().with(descriptor, given).values(), descriptor), clamped)
+        << "edit " << name;
   }
 }
 

@@ -27,13 +27,14 @@ void call(const GimpParam* param, GimpParam* out) {
   vtable.set_value = [](gdouble value, gpointer) { rising = rising && value >= last; last = value; ++fractions; };
   gimp_progress_install_vtable(&vtable, nullptr);
   std::vector<double> values;
-  for (const orvex::SettingSpec& spec : orvex::setting_specs()) values.push_back(orvex::setting_value(orvex::default_settings(), spec));
+  for (const orvex::SettingDescriptor& setting : orvex::setting_descriptors())
+    values.push_back(orvex::setting_value(orvex::default_settings(), setting));
   for (gint i = 0; i + 1 < param[5].data.d_int32; i += 2)
     values.at(static_cast<std::size_t>(param[6].data.d_floatarray[i])) = param[6].data.d_floatarray[i + 1];
   std::vector<GimpParam> args{param[3], param[1], param[2]};  // the call's mode, an INT32 as the run mode is
   for (std::size_t i = 0; i < values.size(); ++i) {
     GimpParam& p = args.emplace_back();
-    p.type = orvex::setting_specs()[i].kind == orvex::SettingKind::real ? GIMP_PDB_FLOAT : GIMP_PDB_INT32;
+    p.type = orvex::setting_descriptors()[i].kind == orvex::SettingKind::real ? GIMP_PDB_FLOAT : GIMP_PDB_INT32;
     if (p.type == GIMP_PDB_FLOAT) p.data.d_float = values[i];
     else p.data.d_int32 = static_cast<gint32>(values[i]);
   }
