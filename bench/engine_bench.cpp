@@ -52,6 +52,15 @@ void BM_Render_12MP_Gray_Defaults(benchmark::State& state) {
 }
 BENCHMARK(BM_Render_12MP_Gray_Defaults)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// The same photo with four diagonal directions: short runs, one row or column each.
+void BM_Render_12MP_RGB_Diagonal(benchmark::State& state) {
+  FilterSettings s = default_settings();
+  s.line_type = 4;
+  s.angle = 30;
+  render_case(state, orvex_bench::scattered_lights(4000, 3000, 3, 0.01, 250), s);
+}
+BENCHMARK(BM_Render_12MP_RGB_Diagonal)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 // Dense sources: about half of the pixels pass threshold 128, four directions.
 void BM_Render_Dense_Threshold128_Line4(benchmark::State& state) {
   render_case(state, orvex_bench::scattered_lights(1000, 750, 3, 0.5, 128), dense_settings());

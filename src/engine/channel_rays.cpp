@@ -14,6 +14,17 @@ PathOrientation orientation_of(const RayPath& path) {
   return PathOrientation::along_rows;
 }
 
+namespace {
+
+void index_runs(OrientedPath& path) {
+  path.run_at.assign(path.weights.size(), 0);
+  for (std::size_t j = 0; j < path.runs.size(); ++j)
+    for (std::int64_t n = path.runs[j].first; n <= path.runs[j].last; ++n)
+      path.run_at[static_cast<std::size_t>(n)] = static_cast<std::int32_t>(j);
+}
+
+}  // namespace
+
 OrientedPath orient_path(const RayPath& path) {
   const bool rows = orientation_of(path) == PathOrientation::along_rows;
   OrientedPath oriented;
@@ -25,11 +36,16 @@ OrientedPath orient_path(const RayPath& path) {
     const std::int64_t minor = rows ? p.dy : p.dx;
     const auto major = static_cast<std::int64_t>(n);
     oriented.weights.push_back(p.weight);
-    if (!oriented.runs.empty() && oriented.runs.back().minor == minor)
+    if (!oriented.runs.empty() && oriented.runs.back().minor == minor) {
       oriented.runs.back().last = major;
-    else
-      oriented.runs.push_back({minor, major, major});
+      continue;
+    }
+    if (oriented.runs.size() == 1) oriented.minor_step = minor > 0 ? 1 : -1;
+    if (minor != static_cast<std::int64_t>(oriented.runs.size()) * oriented.minor_step)
+      throw std::logic_error("ray path leaves its line by more than one step");
+    oriented.runs.push_back({minor, major, major});
   }
+  index_runs(oriented);
   oriented.reversed_weights.assign(oriented.weights.rbegin(), oriented.weights.rend());
   return oriented;
 }
@@ -41,6 +57,7 @@ void trim_negligible_tail(OrientedPath& path, double negligible) {
   path.reversed_weights.assign(path.weights.rbegin(), path.weights.rend());
   while (!path.runs.empty() && path.runs.back().first >= keep) path.runs.pop_back();
   if (!path.runs.empty()) path.runs.back().last = std::min(path.runs.back().last, keep - 1);
+  index_runs(path);
 }
 
 std::vector<ChannelRays> build_channel_rays(const ClampedSettings& settings, std::int64_t width,

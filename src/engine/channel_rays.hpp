@@ -11,7 +11,7 @@ namespace orvex {
 
 // A path turned so that its major offset (one step per point) runs along a line of pixels:
 // shallow paths along image rows, steep ones along image columns. Points with equal minor
-// offset form a run of consecutive major offsets.
+// offset form a run of consecutive major offsets; run j has minor offset j * minor_step.
 struct OrientedPath {
   struct Run {
     std::int64_t minor;
@@ -21,6 +21,8 @@ struct OrientedPath {
   std::vector<double> weights;           // indexed by major offset
   std::vector<double> reversed_weights;  // the same, last first: mirrored halves add forwards
   std::vector<Run> runs;
+  std::vector<std::int32_t> run_at;  // the run of each major offset
+  int minor_step = 1;                // +1 or -1
 };
 
 enum class PathOrientation { along_rows, along_columns };

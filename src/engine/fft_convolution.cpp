@@ -82,11 +82,21 @@ void for_each_kernel_point(const ChannelRays& plan, F&& f) {
   for (const OrientedPath& path : plan.column_paths) visit(path, false);
 }
 
-std::int64_t path_points(const ChannelRays& plan) {
+// Ray points and runs of all directions: a run costs a visit of its own, so a diagonal path
+// with the same points costs several times more than an axis-aligned one.
+struct PathSize {
   std::int64_t points = 0;
+  std::int64_t runs = 0;
+};
+
+PathSize path_size(const ChannelRays& plan) {
+  PathSize size;
   for (const auto* paths : {&plan.row_paths, &plan.column_paths})
-    for (const OrientedPath& path : *paths) points += static_cast<std::int64_t>(path.weights.size());
-  return points;
+    for (const OrientedPath& path : *paths) {
+      size.points += static_cast<std::int64_t>(path.weights.size());
+      size.runs += static_cast<std::int64_t>(path.runs.size());
+    }
+  return size;
 }
 
 }  // namespace
@@ -106,14 +116,16 @@ ConvolutionSize convolution_size(std::int64_t width, std::int64_t height, Kernel
   return {next_smooth(width + reach.dx), next_smooth(height + reach.dy)};
 }
 
-// Calibrated on the 2-core development machine: nanoseconds per added ray point in
-// direct stamping, and per element and log2 step of a real 2-D transform.
+// Calibrated on the 2-core development machine: nanoseconds per added ray point and per run
+// in direct stamping, and per element and log2 step of a real 2-D transform.
 constexpr double kDirectNsPerPoint = 0.8;
+constexpr double kDirectNsPerRun = 3.0;
 constexpr double kFftNsPerElementLog = 0.9;
 
 double direct_cost(const ChannelRays& plan, std::int64_t source_count) {
-  return static_cast<double>(source_count) * 2.0 * static_cast<double>(path_points(plan)) *
-         kDirectNsPerPoint;
+  const PathSize size = path_size(plan);
+  return static_cast<double>(source_count) * 2.0 *
+         (static_cast<double>(size.points) * kDirectNsPerPoint + static_cast<double>(size.runs) * kDirectNsPerRun);
 }
 
 double convolution_cost(std::int64_t width, std::int64_t height, const ChannelRays& plan) {

@@ -9,16 +9,17 @@
 
 #include "engine/blend.hpp"
 #include "engine/fft_convolution.hpp"
-#include "engine/ray_gather.hpp"
+#include "engine/ray_stamping.hpp"
 #include "engine/task_pool.hpp"
 
 namespace orvex {
 
 namespace {
 
-// Pixels gathered at once: the steep rays of a block are gathered once for all its rows, so a
-// narrow view (the preview) takes taller blocks than a whole photo, which must stay in cache.
-constexpr std::int64_t kBlockPixels = 32 * 4096;
+// Pixels stamped at once: each block visits every source within a ray's reach of it, so taller
+// blocks visit each source fewer times, but a block of a whole photo must stay in cache; a
+// narrow view (the preview) takes taller ones.
+constexpr std::int64_t kBlockPixels = 64 * 4096;
 
 std::int64_t block_rows(std::int64_t view_width) {
   return std::clamp<std::int64_t>(kBlockPixels / std::max<std::int64_t>(view_width, 1), 32, 256);
@@ -115,29 +116,26 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
   }
   const ChannelRays& rays = rays_[c];
   const SourceList& sources = by_row_[c];
-  // Steep rays run along image columns: gathered for these rows column by column (so that they
-  // too add along memory), they start each row's sum.
-  const bool has_steep = !rays.column_paths.empty();
-  if (has_steep) {
+  // Steep rays run along image columns: stamped into columns (so that they too add along
+  // memory), they start each row's sum.
+  if (!rays.column_paths.empty()) {
     steep.assign(static_cast<std::size_t>(view.width * rows), 0.0);
-    for (std::int64_t x = 0; x < view.width; ++x)
-      gather_line(steep.data() + x * rows, {view.x + x, y0, y0 + rows}, rays.column_paths, by_column_[c],
-                  {height_, width_});
+    stamp_along_columns({steep.data(), view.x, view.width, y0, rows, rows}, rays.column_paths, sources,
+                        by_column_[c], width_);
     transpose_tiles(steep.data(), rows, view.width, out);
   } else {
     std::fill(out, out + rows * view.width, 0.0);
   }
+  // Every direction adds the source's own value once at the source pixel; then the shallow rays.
   for (std::int64_t r = 0; r < rows; ++r) {
-    const std::int64_t y = y0 + r;
     double* dst = out + r * view.width;
-    // Every direction adds the source's own value once at the source pixel; then the shallow rays.
-    for (std::int64_t k = sources.row_start[y]; k < sources.row_start[y + 1]; ++k) {
+    for (std::int64_t k = sources.row_start[y0 + r]; k < sources.row_start[y0 + r + 1]; ++k) {
       const std::int64_t x = sources.position[k];
       if (x < view.x || x >= view.x + view.width) continue;
       for (int s = 0; s < rays.slot_count; ++s) dst[x - view.x] += sources.value[k];
     }
-    gather_line(dst, {y, view.x, view.x + view.width}, rays.row_paths, sources, {width_, height_});
   }
+  stamp_along_rows({out, y0, rows, view.x, view.width, view.width}, rays.row_paths, sources, width_);
 }
 
 template <typename Finish>

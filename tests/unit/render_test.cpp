@@ -99,7 +99,8 @@ TEST(Render, EveryViewIsExactlyTheCropOfTheWholeRender) {
   const ConstPixels mask_view = mask.view();
   const Rect views[] = {{0, 0, 40, 30},   {120, 0, 40, 30}, {0, 90, 40, 30}, {120, 90, 40, 30},
                         {50, 0, 60, 120}, {0, 40, 160, 1},  {70, 50, 20, 20}, {0, 0, 160, 120}};
-  const ClampedSettings s = rays(180, 4, 30, 1);
+  // Diagonal rays, and upright ones, which are stamped column by column.
+  for (const ClampedSettings& s : {rays(180, 4, 30, 1), rays(180, 2, 0, 1)})
   for (const StampMethod method : {StampMethod::direct, StampMethod::convolution})
     for (const ConstPixels* selection : {static_cast<const ConstPixels*>(nullptr), &mask_view}) {
       const LayerInput input{layer.view(), selection};
