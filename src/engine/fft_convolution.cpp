@@ -124,8 +124,9 @@ constexpr double kFftNsPerElementLog = 0.9;
 
 double direct_cost(const ChannelRays& plan, std::int64_t source_count) {
   const PathSize size = path_size(plan);
-  return static_cast<double>(source_count) * 2.0 *
-         (static_cast<double>(size.points) * kDirectNsPerPoint + static_cast<double>(size.runs) * kDirectNsPerRun);
+  const double per_source =
+      static_cast<double>(size.points) * kDirectNsPerPoint + static_cast<double>(size.runs) * kDirectNsPerRun;
+  return static_cast<double>(source_count) * 2.0 * per_source;
 }
 
 double convolution_cost(std::int64_t width, std::int64_t height, const ChannelRays& plan) {

@@ -120,7 +120,7 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
   // memory), they start each row's sum.
   if (!rays.column_paths.empty()) {
     steep.assign(static_cast<std::size_t>(view.width * rows), 0.0);
-    stamp_along_columns({steep.data(), view.x, view.width, y0, rows, rows}, rays.column_paths, sources,
+    stamp_along_columns({steep.data(), view.x, view.width, y0, rows}, rays.column_paths, sources,
                         by_column_[c], width_);
     transpose_tiles(steep.data(), rows, view.width, out);
   } else {
@@ -135,7 +135,7 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
       for (int s = 0; s < rays.slot_count; ++s) dst[x - view.x] += sources.value[k];
     }
   }
-  stamp_along_rows({out, y0, rows, view.x, view.width, view.width}, rays.row_paths, sources, width_);
+  stamp_along_rows({out, y0, rows, view.x, view.width}, rays.row_paths, sources, width_);
 }
 
 template <typename Finish>

@@ -13,7 +13,6 @@ void add_scaled(double* __restrict dst, const double* __restrict w, double v, st
 
 namespace {
 
-
 // Diagonal paths are made of runs of one or two points: a call per run would cost more than
 // the run. The same arithmetic either way, so the same bits.
 inline void add_run(double* __restrict dst, const double* __restrict w, double v, std::int64_t count) {
@@ -54,7 +53,7 @@ void stamp_source(const StampWindow& window, const OrientedPath& path, std::int6
     const OrientedPath::Run& run = path.runs[static_cast<std::size_t>(j)];
     const Interval span = intersect({position + run.first, position + run.last}, positions);
     if (span.low > span.high) continue;
-    add_run(window.values + (line + run.minor - window.first_line) * window.stride + (span.low - window.first),
+    add_run(window.values + (line + run.minor - window.first_line) * window.length + (span.low - window.first),
             path.weights.data() + (span.low - position), value, span.high - span.low + 1);
   }
   // Mirrored half: line - minor_j, positions position - last_j .. position - first_j, weights
@@ -65,7 +64,7 @@ void stamp_source(const StampWindow& window, const OrientedPath& path, std::int6
     const OrientedPath::Run& run = path.runs[static_cast<std::size_t>(j)];
     const Interval span = intersect({position - run.last, position - run.first}, positions);
     if (span.low > span.high) continue;
-    add_run(window.values + (line - run.minor - window.first_line) * window.stride + (span.low - window.first),
+    add_run(window.values + (line - run.minor - window.first_line) * window.length + (span.low - window.first),
             path.reversed_weights.data() + (length - 1 - (position - span.low)), value,
             span.high - span.low + 1);
   }
@@ -111,59 +110,62 @@ void stamp_one_line(const StampWindow& window, const OrientedPath& path, const S
   const std::int64_t last = window.first + window.length - 1;
   const auto* positions = by_line.position.data();
   for (std::int64_t l = 0; l < window.lines; ++l) {
-    double* dst = window.values + l * window.stride;
-    const std::int64_t line = window.first_line + l;
-    const auto* begin = std::lower_bound(positions + by_line.row_start[line],
-                                         positions + by_line.row_start[line + 1], window.first - run.last);
-    const auto* end = std::upper_bound(begin, positions + by_line.row_start[line + 1], last - run.first);
+    double* dst = window.values + l * window.length;
+    const auto* line_begin = positions + by_line.row_start[window.first_line + l];
+    const auto* line_end = positions + by_line.row_start[window.first_line + l + 1];
+    const auto* begin = std::lower_bound(line_begin, line_end, window.first - run.last);
+    const auto* end = std::upper_bound(begin, line_end, last - run.first);
     for (const auto* p = begin; p != end; ++p) {
       const std::int64_t at = *p;
-      const double value = by_line.value[p - positions];
       const std::int64_t low = std::max(run.first, window.first - at);
       const std::int64_t high = std::min(run.last, last - at);
-      if (low <= high) add_run(dst + (at + low - window.first), path.weights.data() + low, value, high - low + 1);
+      if (low <= high)
+        add_run(dst + (at + low - window.first), path.weights.data() + low, by_line.value[p - positions],
+                high - low + 1);
     }
-    begin = std::lower_bound(positions + by_line.row_start[line], positions + by_line.row_start[line + 1],
-                             window.first + run.first);
-    end = std::upper_bound(begin, positions + by_line.row_start[line + 1], last + run.last);
+    begin = std::lower_bound(line_begin, line_end, window.first + run.first);
+    end = std::upper_bound(begin, line_end, last + run.last);
     for (const auto* p = begin; p != end; ++p) {
       const std::int64_t at = *p;
-      const double value = by_line.value[p - positions];
       const std::int64_t low = std::max(run.first, at - last);
       const std::int64_t high = std::min(run.last, at - window.first);
       if (low <= high)
-        add_run(dst + (at - high - window.first), path.reversed_weights.data() + (length - 1 - high), value,
-                high - low + 1);
+        add_run(dst + (at - high - window.first), path.reversed_weights.data() + (length - 1 - high),
+                by_line.value[p - positions], high - low + 1);
     }
   }
+}
+
+// Stamps `path` for every source within its reach of the window, visited in row-major order;
+// `steep` when the window's lines are image columns.
+void stamp_reaching_sources(const StampWindow& window, const OrientedPath& path, const SourceList& by_row,
+                            std::int64_t width, bool steep) {
+  const Interval reach = across(path);
+  const Interval lengthwise = along(path);
+  const Interval lines{window.first_line + reach.low, window.first_line + window.lines - 1 + reach.high};
+  const Interval positions{window.first + lengthwise.low, window.first + window.length - 1 + lengthwise.high};
+  if (steep)
+    for_sources(by_row, width, positions, lines,
+                [&](std::int64_t y, std::int64_t x, double value) { stamp_source(window, path, y, x, value); });
+  else
+    for_sources(by_row, width, lines, positions,
+                [&](std::int64_t y, std::int64_t x, double value) { stamp_source(window, path, x, y, value); });
 }
 
 }  // namespace
 
 void stamp_along_rows(const StampWindow& window, const std::vector<OrientedPath>& paths,
                       const SourceList& by_row, std::int64_t width) {
-  for (const OrientedPath& path : paths) {
-    const Interval reach = across(path);
-    const Interval lengthwise = along(path);
-    for_sources(by_row, width, {window.first_line + reach.low, window.first_line + window.lines - 1 + reach.high},
-                {window.first + lengthwise.low, window.first + window.length - 1 + lengthwise.high},
-                [&](std::int64_t y, std::int64_t x, double value) { stamp_source(window, path, x, y, value); });
-  }
+  for (const OrientedPath& path : paths) stamp_reaching_sources(window, path, by_row, width, false);
 }
 
 void stamp_along_columns(const StampWindow& window, const std::vector<OrientedPath>& paths,
                          const SourceList& by_row, const SourceList& by_column, std::int64_t width) {
-  for (const OrientedPath& path : paths) {
-    if (along_one_line(path)) {
+  for (const OrientedPath& path : paths)
+    if (along_one_line(path))
       stamp_one_line(window, path, by_column);
-      continue;
-    }
-    const Interval reach = across(path);
-    const Interval lengthwise = along(path);
-    for_sources(by_row, width, {window.first + lengthwise.low, window.first + window.length - 1 + lengthwise.high},
-                {window.first_line + reach.low, window.first_line + window.lines - 1 + reach.high},
-                [&](std::int64_t y, std::int64_t x, double value) { stamp_source(window, path, y, x, value); });
-  }
+    else
+      stamp_reaching_sources(window, path, by_row, width, true);
 }
 
 }  // namespace orvex

@@ -16,14 +16,13 @@
 namespace orvex {
 
 // Lines first_line .. first_line + lines - 1, positions first .. first + length - 1 along each,
-// stored line after line, `stride` values apart.
+// stored line after line.
 struct StampWindow {
   double* values;
   std::int64_t first_line;
   std::int64_t lines;
   std::int64_t first;
   std::int64_t length;
-  std::int64_t stride;
 };
 
 // Adds the shallow `paths` of every source in `by_row` (a width-wide layer) that reach the
