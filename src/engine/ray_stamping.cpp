@@ -1,6 +1,7 @@
 #include "engine/ray_stamping.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/vector_versions.hpp"
 
@@ -101,38 +102,112 @@ Interval across(const OrientedPath& path) {
 
 bool along_one_line(const OrientedPath& path) { return path.runs.size() == 1 && path.runs.front().minor == 0; }
 
-// A path that never leaves its source's line: each line takes just its own sources, found by
-// position. A pixel gets the forward halves of the sources before it and then the mirrored
-// halves of those after it, which is the row-major order.
+// A path that never leaves its source's line is gathered: each group of kLanes pixels sums the
+// sources of its line within reach, in order of position, in registers. Per pixel that is the
+// row-major order (a source before it gives its forward half, one after it its mirrored half,
+// one on it both), and pixels out of a source's reach add a zero tap, which leaves any sum as
+// it is: the same bits as stamping source by source, without the writes.
+constexpr std::int64_t kLanes = 32;
+
+// Tap d (pixel minus source) at `centre + d`: the weight at |d|, zero beyond the path's reach
+// for kLanes more on each side. `on_source` is zero but for the weight at 0, at kLanes: the
+// mirrored half's second add on the source itself.
+struct LineTaps {
+  explicit LineTaps(const OrientedPath& path)
+      : reach(static_cast<std::int64_t>(path.weights.size()) - 1),
+        centre(reach + kLanes),
+        taps(static_cast<std::size_t>(2 * centre + 1), 0.0) {
+    for (std::int64_t d = 0; d <= reach; ++d)
+      taps[static_cast<std::size_t>(centre + d)] = taps[static_cast<std::size_t>(centre - d)] =
+          path.weights[static_cast<std::size_t>(d)];
+    on_source[kLanes] = path.weights.front();
+  }
+  std::int64_t reach;
+  std::int64_t centre;
+  std::vector<double> taps;
+  std::array<double, 2 * kLanes> on_source{};
+};
+
+struct LineSources {
+  const std::int32_t* begin;
+  const std::int32_t* end;
+  const double* values;  // of *begin
+};
+
+// A group is summed in vectors of four pixels: independent sums, so that each add need not
+// wait for the one before it.
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+
+// By reference: a vector in a register is not part of the portable calling convention.
+inline void add_lanes(Lanes& sum, const double* taps, double v) {
+  Lanes t;
+  __builtin_memcpy(&t, taps, sizeof t);
+  sum += t * v;
+}
+
+struct GroupSums {
+  Lanes parts[kLanes / 4];
+  void add(const double* taps, double v) {
+    for (std::int64_t k = 0; k < kLanes / 4; ++k) add_lanes(parts[k], taps + 4 * k, v);
+  }
+};
+
+// dst[0 .. groups * kLanes) holds pixels first.. of one line.
+ORVEX_VECTOR_VERSIONS
+void gather_groups(double* dst, std::int64_t first, std::int64_t groups, LineSources sources,
+                   const LineTaps& line) {
+  const std::int32_t* begin = sources.begin;
+  const std::int32_t* end = sources.begin;
+  for (std::int64_t g = 0; g < groups; ++g) {
+    const std::int64_t x0 = first + g * kLanes;
+    while (begin != sources.end && *begin < x0 - line.reach) ++begin;
+    while (end != sources.end && *end <= x0 + kLanes - 1 + line.reach) ++end;
+    double* out = dst + g * kLanes;
+    GroupSums sums;
+    __builtin_memcpy(&sums, out, sizeof sums);
+    for (const std::int32_t* p = begin; p != end; ++p) {
+      const double v = sources.values[p - sources.begin];
+      sums.add(line.taps.data() + line.centre + x0 - *p, v);
+      if (static_cast<std::uint64_t>(*p - x0) < static_cast<std::uint64_t>(kLanes))
+        sums.add(line.on_source.data() + kLanes + x0 - *p, v);
+    }
+    __builtin_memcpy(out, &sums, sizeof sums);
+  }
+}
+
+// The same sums one pixel at a time, for the pixels after the last whole group.
+void gather_pixels(double* dst, std::int64_t first, std::int64_t count, LineSources sources, const LineTaps& line) {
+  const std::int32_t* begin = sources.begin;
+  for (std::int64_t i = 0; i < count; ++i) {
+    const std::int64_t x = first + i;
+    while (begin != sources.end && *begin < x - line.reach) ++begin;
+    double sum = dst[i];
+    for (const std::int32_t* p = begin; p != sources.end && *p <= x + line.reach; ++p) {
+      const double v = sources.values[p - sources.begin];
+      sum += line.taps[static_cast<std::size_t>(line.centre + x - *p)] * v;
+      if (*p == x) sum += line.on_source[kLanes] * v;
+    }
+    dst[i] = sum;
+  }
+}
+
 void stamp_one_line(const StampWindow& window, const OrientedPath& path, const SourceList& by_line) {
-  const OrientedPath::Run& run = path.runs.front();
-  const auto length = static_cast<std::int64_t>(path.weights.size());
+  const LineTaps line(path);
+  const std::int64_t groups = window.length / kLanes;
   const std::int64_t last = window.first + window.length - 1;
-  const auto* positions = by_line.position.data();
   for (std::int64_t l = 0; l < window.lines; ++l) {
+    const std::int32_t* positions = by_line.position.data();
+    const std::int32_t* begin = std::lower_bound(positions + by_line.row_start[window.first_line + l],
+                                                 positions + by_line.row_start[window.first_line + l + 1],
+                                                 window.first - line.reach);
+    const std::int32_t* end = std::upper_bound(begin, positions + by_line.row_start[window.first_line + l + 1],
+                                               last + line.reach);
+    if (begin == end) continue;
+    const LineSources sources{begin, end, by_line.value.data() + (begin - positions)};
     double* dst = window.values + l * window.length;
-    const auto* line_begin = positions + by_line.row_start[window.first_line + l];
-    const auto* line_end = positions + by_line.row_start[window.first_line + l + 1];
-    const auto* begin = std::lower_bound(line_begin, line_end, window.first - run.last);
-    const auto* end = std::upper_bound(begin, line_end, last - run.first);
-    for (const auto* p = begin; p != end; ++p) {
-      const std::int64_t at = *p;
-      const std::int64_t low = std::max(run.first, window.first - at);
-      const std::int64_t high = std::min(run.last, last - at);
-      if (low <= high)
-        add_run(dst + (at + low - window.first), path.weights.data() + low, by_line.value[p - positions],
-                high - low + 1);
-    }
-    begin = std::lower_bound(line_begin, line_end, window.first + run.first);
-    end = std::upper_bound(begin, line_end, last + run.last);
-    for (const auto* p = begin; p != end; ++p) {
-      const std::int64_t at = *p;
-      const std::int64_t low = std::max(run.first, at - last);
-      const std::int64_t high = std::min(run.last, at - window.first);
-      if (low <= high)
-        add_run(dst + (at - high - window.first), path.reversed_weights.data() + (length - 1 - high),
-                by_line.value[p - positions], high - low + 1);
-    }
+    gather_groups(dst, window.first, groups, sources, line);
+    gather_pixels(dst + groups * kLanes, window.first + groups * kLanes, window.length - groups * kLanes, sources,
+                  line);
   }
 }
 
@@ -156,7 +231,11 @@ void stamp_reaching_sources(const StampWindow& window, const OrientedPath& path,
 
 void stamp_along_rows(const StampWindow& window, const std::vector<OrientedPath>& paths,
                       const SourceList& by_row, std::int64_t width) {
-  for (const OrientedPath& path : paths) stamp_reaching_sources(window, path, by_row, width, false);
+  for (const OrientedPath& path : paths)
+    if (along_one_line(path))
+      stamp_one_line(window, path, by_row);
+    else
+      stamp_reaching_sources(window, path, by_row, width, false);
 }
 
 void stamp_along_columns(const StampWindow& window, const std::vector<OrientedPath>& paths,

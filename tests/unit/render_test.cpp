@@ -70,7 +70,8 @@ PixelBuffer crop(const PixelBuffer& whole, const Rect& view) {
 TEST(Render, MatchesPlainStampingForEveryDirectionMethodAndThreadCount) {
   std::mt19937 rng(1234);
   const auto tolerance = [](double w) { return w == 0 ? 0 : 1e-9 * std::max(1.0, std::fabs(w)); };  // 0: nothing came
-  const PixelLayout shapes[] = {{23, 17, 3}, {9, 31, 1}, {16, 16, 4}, {1, 12, 2}, {12, 1, 3}, {1, 1, 1}};
+  // 75 x 70: upright rays summed in whole groups of pixels and the rest one by one.
+  const PixelLayout shapes[] = {{23, 17, 3}, {9, 31, 1}, {16, 16, 4}, {1, 12, 2}, {12, 1, 3}, {1, 1, 1}, {75, 70, 3}};
   for (const PixelLayout& shape : shapes) {
     const PixelBuffer layer = noise_layer(rng, shape, 0.1);
     for (int line_type = 1; line_type <= 4; ++line_type)
