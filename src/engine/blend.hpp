@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "engine/pixels.hpp"
 
@@ -18,14 +19,10 @@ inline double blend_value(double brightness, double base, double rays) {
   return (1 - a) * base + a;
 }
 
-// Blends `rows` rows of one colour channel of `view`, starting at image row y0, from the
-// summed rays (rows x view.width) over `base` (the whole layer) into `out` (the view's
-// size). Where no ray adds anything the sample is copied, bit for bit.
-void blend_rows(int channel, double brightness, const double* rays, const Rect& view,
-                std::int64_t y0, std::int64_t rows, const ConstPixels& base, const MutablePixels& out);
-
-// Copies a trailing alpha channel of those rows from `base` to `out`.
-void copy_alpha_rows(const Rect& view, std::int64_t y0, std::int64_t rows, const ConstPixels& base,
-                     const MutablePixels& out);
+// Blends `rows` rows of `view`, starting at image row y0, from the summed rays (rays[c]: rows x
+// view.width values of colour c) over `base` (the whole layer) into `out` (the view's size).
+// Where no ray adds anything the sample is copied, bit for bit; alpha always is.
+void blend_rows(double brightness, std::span<const double* const> rays, const Rect& view, std::int64_t y0,
+                std::int64_t rows, const ConstPixels& base, const MutablePixels& out);
 
 }  // namespace orvex

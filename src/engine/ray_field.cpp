@@ -237,19 +237,17 @@ void RayField::render(const Rect& view, double brightness, const ConstPixels& ba
   if (view.width == 0 || view.height == 0) return;
 
   run_rows(view, options, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
-             for (std::size_t c = 0; c < rays.size(); ++c)
-               blend_rows(static_cast<int>(c), brightness, rays[c].data(), view, y0, rows, base, out);
-             copy_alpha_rows(view, y0, rows, base, out);
-           });
+    std::vector<const double*> planes;
+    for (const auto& plane : rays) planes.push_back(plane.data());
+    blend_rows(brightness, planes, view, y0, rows, base, out);
+  });
 }
 
 void blend_view(const Accumulation& rays, double brightness, const ConstPixels& base,
                 const MutablePixels& out) {
-  const Rect& view = rays.view;
-  for (std::size_t c = 0; c < rays.planes.size(); ++c)
-    blend_rows(static_cast<int>(c), brightness, rays.planes[c].data(), view, view.y, view.height,
-               base, out);
-  copy_alpha_rows(view, view.y, view.height, base, out);
+  std::vector<const double*> planes;
+  for (const auto& plane : rays.planes) planes.push_back(plane.data());
+  blend_rows(brightness, planes, rays.view, rays.view.y, rays.view.height, base, out);
 }
 
 }  // namespace orvex

@@ -50,8 +50,9 @@ PixelBuffer plain_render(const ClampedSettings& settings, const ConstPixels& lay
   PixelBuffer out(layer.layout);
   std::copy(layer.bytes.begin(), layer.bytes.end(), out.bytes.begin());
   const Rect whole{0, 0, layer.layout.width, layer.layout.height};
-  for (std::size_t c = 0; c < acc.size(); ++c)
-    blend_rows(static_cast<int>(c), settings->brightness, acc[c].data(), whole, 0, whole.height, layer, out.view());
+  std::vector<const double*> planes;
+  for (const auto& plane : acc) planes.push_back(plane.data());
+  blend_rows(settings->brightness, planes, whole, 0, whole.height, layer, out.view());
   return out;
 }
 
