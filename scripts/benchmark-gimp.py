@@ -4,9 +4,10 @@ reads the layer and writes it back the same way (bench/gimp2_copy_reference.cpp)
 GIMP run, on the same generated 12 MP photo, for 8-bit, 16-bit and float layers.
 
 For each case one GIMP process loads the image again and again and times, with Script-Fu's
-clock, a load alone, a load + copy and a load + Orvex (and GIMP's Sparkle on 8-bit); the best
-of --repeat runs is kept. ratio = (Orvex - load) / (copy - load). Peak memory is the plug-in
-process's maximum resident set, from GIMP's debug wrapper running it under /usr/bin/time.
+clock, a load alone, a load + copy and a load + Orvex (and GIMP's Sparkle on 8-bit), --repeat
+rounds. Each call counts over the load of its own round; the table gives the median over the
+rounds. ratio = (Orvex - load) / (copy - load). Peak memory is the plug-in process's maximum
+resident set, from GIMP's debug wrapper running it under /usr/bin/time.
 
     /usr/bin/python3 scripts/benchmark-gimp.py --build build-release
 """
@@ -17,6 +18,7 @@ import argparse
 import os
 import re
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -55,8 +57,8 @@ BATCH = """
 """
 
 
-def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, float], float]:
-    """Runs one batch; returns the best time per tag and the wrapped plug-in's peak memory (MB)."""
+def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, list[float]], float]:
+    """Runs one batch; returns each tag's times in order and the wrapped plug-in's peak memory (MB)."""
     gimp = GIMPS["2"]
     env = environment(work, gimp)
     env.update(GIMP_PLUGIN_DEBUG_WRAP=f"{wrapped},run", GIMP_PLUGIN_DEBUG_WRAPPER="/usr/bin/time -f peak-kb=%M")
@@ -65,17 +67,23 @@ def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, float], fl
     output = run.stdout + run.stderr
     if "executed successfully" not in output:
         raise RuntimeError(f"GIMP failed:\n{output}")
-    best: dict[str, float] = {}
+    times: dict[str, list[float]] = {}
     for tag, seconds in re.findall(r"\((\w+) ([\d.]+)\)", (work / "times.txt").read_text()):
-        best[tag] = min(best.get(tag, float(seconds)), float(seconds))
-    return best, max((int(kb) for kb in re.findall(r"peak-kb=(\d+)", output)), default=0) / 1024
+        times.setdefault(tag, []).append(float(seconds))
+    return times, max((int(kb) for kb in re.findall(r"peak-kb=(\d+)", output)), default=0) / 1024
+
+
+def over_load(times: dict[str, list[float]], tag: str) -> float:
+    """The median over the rounds of a call's time minus the load timed just before it in the same round:
+    the machine's speed drifts, and a difference of minima taken in different rounds can even be negative."""
+    return statistics.median(t - load for t, load in zip(times[tag], times["load"]))
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", type=Path, default=ROOT / "build-release", help="a Release build with tests")
     parser.add_argument("--size", default="4000x3000")
-    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--only", default="", help="run the cases whose name contains this text")
     args = parser.parse_args()
 
@@ -86,7 +94,7 @@ def main() -> int:
         (work / "profile/plug-ins" / name).mkdir(parents=True)
         shutil.copy(args.build / built, work / "profile/plug-ins" / name / name)
 
-    print(f"{args.size} RGB, {os.cpu_count()} cores, best of {args.repeat}; seconds over loading the image")
+    print(f"{args.size} RGB, {os.cpu_count()} cores, median of {args.repeat} rounds; seconds over loading the image")
     print(f"{'case':50} {'layer':7} {'load':>6} {'copy':>6} {'orvex':>6} {'ratio':>6} {'peak':>8} {'copy peak':>9} "
           f"{'sparkle':>7}")
     for index, (name, recipe, settings) in enumerate(CASES):
@@ -99,12 +107,13 @@ def main() -> int:
                                  settings=settings,
                                  sparkle=f"(write (list 'sparkle (timed (lambda (img drw) {SPARKLE}))) port)"
                                  if precision == "8-bit" else "")
-            best, peak = gimp_run(work, batch, "orvex")
+            times, peak = gimp_run(work, batch, "orvex")
             _, copy_peak = gimp_run(work, BATCH.format(src=src, precision=constant, out=work / "times.txt", repeat=1,
                                                        settings=settings, sparkle=""), "orvex-copy-reference")
-            copy, orvex = best["copy"] - best["load"], best["orvex"] - best["load"]
-            sparkle = f"{best['sparkle'] - best['load']:6.2f}s" if "sparkle" in best else ""
-            print(f"{name:50} {precision:7} {best['load']:5.2f}s {copy:5.2f}s {orvex:5.2f}s {orvex / copy:6.2f} "
+            copy, orvex = over_load(times, "copy"), over_load(times, "orvex")
+            sparkle = f"{over_load(times, 'sparkle'):6.2f}s" if "sparkle" in times else ""
+            load = statistics.median(times["load"])
+            print(f"{name:50} {precision:7} {load:5.2f}s {copy:5.2f}s {orvex:5.2f}s {orvex / copy:6.2f} "
                   f"{peak:5.0f} MB {copy_peak:6.0f} MB {sparkle:>7}", flush=True)
     shutil.rmtree(work, ignore_errors=True)
     return 0
