@@ -1,6 +1,7 @@
 #include "engine/blend.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -23,7 +24,7 @@ void with_channel_count(int channels, F&& f) {
 // A chunk of pixels is blended as one run of interleaved samples, each step a contiguous loop
 // for the vector units.
 template <typename S>
-ORVEX_VECTOR_VERSIONS void widen(const S* __restrict samples, double* __restrict values, std::int64_t count) {
+inline void widen_samples(const S* __restrict samples, double* __restrict values, std::int64_t count) {
   for (std::int64_t i = 0; i < count; ++i) values[i] = static_cast<double>(samples[i]);
 }
 
@@ -32,9 +33,8 @@ ORVEX_VECTOR_VERSIONS void widen(const S* __restrict samples, double* __restrict
 // kept within their range and come back exactly where no ray adds anything (a byte b is
 // b / 255 and back).
 template <typename S>
-ORVEX_VECTOR_VERSIONS void mix_integers(const double* __restrict values, const double* __restrict rays,
-                                        std::int64_t count, double brightness, double scale, double offset,
-                                        S* __restrict samples) {
+inline void mix_integer_samples(const double* __restrict values, const double* __restrict rays, std::int64_t count,
+                                double brightness, double scale, double offset, S* __restrict samples) {
   for (std::int64_t i = 0; i < count; ++i) {
     const double a = blend_factor(brightness, rays[i]);
     const double v = ((1 - a) * (values[i] / scale) + a) * scale + offset;
@@ -44,13 +44,42 @@ ORVEX_VECTOR_VERSIONS void mix_integers(const double* __restrict values, const d
 
 // Float samples that no ray reaches keep their bits (-0 and NaN stay as they are).
 template <typename S>
-ORVEX_VECTOR_VERSIONS void mix_floats(const double* __restrict values, const double* __restrict rays,
-                                      std::int64_t count, double brightness, S* __restrict samples) {
+inline void mix_float_samples(const double* __restrict values, const double* __restrict rays, std::int64_t count,
+                              double brightness, S* __restrict samples) {
   for (std::int64_t i = 0; i < count; ++i) {
     const double a = blend_factor(brightness, rays[i]);
     const S mixed = static_cast<S>((1 - a) * values[i] + a);
     samples[i] = a > 0 ? mixed : samples[i];
   }
+}
+
+// One version per sample type: not every compiler makes vector versions of templates.
+ORVEX_VECTOR_VERSIONS void widen(const std::uint8_t* samples, double* values, std::int64_t count) {
+  widen_samples(samples, values, count);
+}
+ORVEX_VECTOR_VERSIONS void widen(const std::uint16_t* samples, double* values, std::int64_t count) {
+  widen_samples(samples, values, count);
+}
+ORVEX_VECTOR_VERSIONS void widen(const float* samples, double* values, std::int64_t count) {
+  widen_samples(samples, values, count);
+}
+void widen(const double* samples, double* values, std::int64_t count) { widen_samples(samples, values, count); }
+
+ORVEX_VECTOR_VERSIONS void mix(const double* values, const double* rays, std::int64_t count, double brightness,
+                               std::uint8_t* samples) {
+  mix_integer_samples(values, rays, count, brightness, 255.0, 0.0, samples);
+}
+ORVEX_VECTOR_VERSIONS void mix(const double* values, const double* rays, std::int64_t count, double brightness,
+                               std::uint16_t* samples) {
+  mix_integer_samples(values, rays, count, brightness, 65535.0, 0.5, samples);
+}
+ORVEX_VECTOR_VERSIONS void mix(const double* values, const double* rays, std::int64_t count, double brightness,
+                               float* samples) {
+  mix_float_samples(values, rays, count, brightness, samples);
+}
+ORVEX_VECTOR_VERSIONS void mix(const double* values, const double* rays, std::int64_t count, double brightness,
+                               double* samples) {
+  mix_float_samples(values, rays, count, brightness, samples);
 }
 
 // One row of pixels; a trailing alpha channel gets no rays, so it comes back unchanged.
@@ -72,11 +101,7 @@ void blend_line(double brightness, std::span<const double* const> rays, std::int
       for (int c = 0; c < channels; ++c)
         sample_rays[i * channels + c] = c < colours ? rays[static_cast<std::size_t>(c)][offset + x0 + i] : 0.0;
     widen(samples, values, count);
-    if constexpr (T == SampleType::f32 || T == SampleType::f64)
-      mix_floats(values, sample_rays, count, brightness, samples);
-    else
-      mix_integers(values, sample_rays, count, brightness, T == SampleType::u8 ? 255.0 : 65535.0,
-                   T == SampleType::u8 ? 0.0 : 0.5, samples);
+    mix(values, sample_rays, count, brightness, samples);
     std::memcpy(out + at, samples, static_cast<std::size_t>(count) * sizeof(S));
   }
 }
