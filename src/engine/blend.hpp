@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <span>
+#include <vector>
 
 #include "engine/pixels.hpp"
 
@@ -19,10 +19,10 @@ inline double blend_value(double brightness, double base, double rays) {
   return (1 - a) * base + a;
 }
 
-// Blends `rows` rows of `view`, starting at image row y0, from the summed rays (rays[c]: rows x
-// view.width values of colour c) over `base` (the whole layer) into `out` (the view's size).
+// Blends `rows` rows of `view`, starting at image row y0, from the summed rays (planes[c]: rows
+// x view.width values of colour c) over `base` (the whole layer) into `out` (the view's size).
 // Where no ray adds anything the sample is copied, bit for bit; alpha always is.
-void blend_rows(double brightness, std::span<const double* const> rays, const Rect& view, std::int64_t y0,
-                std::int64_t rows, const ConstPixels& base, const MutablePixels& out);
+void blend_rows(double brightness, const std::vector<std::vector<double>>& planes, const Rect& view,
+                std::int64_t y0, std::int64_t rows, const ConstPixels& base, const MutablePixels& out);
 
 }  // namespace orvex

@@ -202,17 +202,13 @@ void RayField::render(const Rect& view, double brightness, const ConstPixels& ba
   if (view.width == 0 || view.height == 0) return;
 
   run_rows(view, options, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
-    std::vector<const double*> planes;
-    for (const auto& plane : rays) planes.push_back(plane.data());
-    blend_rows(brightness, planes, view, y0, rows, base, out);
+    blend_rows(brightness, rays, view, y0, rows, base, out);
   });
 }
 
 void blend_view(const Accumulation& rays, double brightness, const ConstPixels& base,
                 const MutablePixels& out) {
-  std::vector<const double*> planes;
-  for (const auto& plane : rays.planes) planes.push_back(plane.data());
-  blend_rows(brightness, planes, rays.view, rays.view.y, rays.view.height, base, out);
+  blend_rows(brightness, rays.planes, rays.view, rays.view.y, rays.view.height, base, out);
 }
 
 }  // namespace orvex

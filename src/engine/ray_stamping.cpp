@@ -7,12 +7,13 @@
 
 namespace orvex {
 
+namespace {
+
+// dst[k] += w[k] * v for k in [0, count).
 ORVEX_VECTOR_VERSIONS
 void add_scaled(double* __restrict dst, const double* __restrict w, double v, std::int64_t count) {
   for (std::int64_t k = 0; k < count; ++k) dst[k] += w[k] * v;
 }
-
-namespace {
 
 // Diagonal paths are made of runs of one or two points: a call per run would cost more than
 // the run. The same arithmetic either way, so the same bits.
@@ -195,8 +196,8 @@ void stamp_one_line(const StampWindow& window, const OrientedPath& path, const S
   const LineTaps line(path);
   const std::int64_t groups = window.length / kLanes;
   const std::int64_t last = window.first + window.length - 1;
+  const std::int32_t* positions = by_line.position.data();
   for (std::int64_t l = 0; l < window.lines; ++l) {
-    const std::int32_t* positions = by_line.position.data();
     const std::int32_t* begin = std::lower_bound(positions + by_line.row_start[window.first_line + l],
                                                  positions + by_line.row_start[window.first_line + l + 1],
                                                  window.first - line.reach);
@@ -227,24 +228,27 @@ void stamp_reaching_sources(const StampWindow& window, const OrientedPath& path,
                 [&](std::int64_t y, std::int64_t x, double value) { stamp_source(window, path, x, y, value); });
 }
 
+// Paths one by one: those on their source's line gathered from `by_line` (the sources grouped
+// by the window's lines), the others stamped from the reaching sources.
+void stamp_paths(const StampWindow& window, const std::vector<OrientedPath>& paths, const SourceList& by_row,
+                 const SourceList& by_line, std::int64_t width, bool steep) {
+  for (const OrientedPath& path : paths)
+    if (along_one_line(path))
+      stamp_one_line(window, path, by_line);
+    else
+      stamp_reaching_sources(window, path, by_row, width, steep);
+}
+
 }  // namespace
 
 void stamp_along_rows(const StampWindow& window, const std::vector<OrientedPath>& paths,
                       const SourceList& by_row, std::int64_t width) {
-  for (const OrientedPath& path : paths)
-    if (along_one_line(path))
-      stamp_one_line(window, path, by_row);
-    else
-      stamp_reaching_sources(window, path, by_row, width, false);
+  stamp_paths(window, paths, by_row, by_row, width, false);
 }
 
 void stamp_along_columns(const StampWindow& window, const std::vector<OrientedPath>& paths,
                          const SourceList& by_row, const SourceList& by_column, std::int64_t width) {
-  for (const OrientedPath& path : paths)
-    if (along_one_line(path))
-      stamp_one_line(window, path, by_column);
-    else
-      stamp_reaching_sources(window, path, by_row, width, true);
+  stamp_paths(window, paths, by_row, by_column, width, true);
 }
 
 }  // namespace orvex

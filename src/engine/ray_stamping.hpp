@@ -35,7 +35,4 @@ void stamp_along_rows(const StampWindow& window, const std::vector<OrientedPath>
 void stamp_along_columns(const StampWindow& window, const std::vector<OrientedPath>& paths,
                          const SourceList& by_row, const SourceList& by_column, std::int64_t width);
 
-// dst[k] += w[k] * v for k in [0, count).
-void add_scaled(double* dst, const double* w, double v, std::int64_t count);
-
 }  // namespace orvex
