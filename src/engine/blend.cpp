@@ -110,12 +110,12 @@ void blend_line(double brightness, std::span<const double* const> rays, std::int
 
 }  // namespace
 
-void blend_rows(double brightness, const std::vector<std::vector<double>>& planes, const Rect& view,
+void blend_rows(double brightness, const RayPlanes& planes, const Rect& view,
                 std::int64_t y0, std::int64_t rows, const ConstPixels& base, const MutablePixels& out) {
   if (static_cast<int>(planes.size()) != colour_count(base.layout.channels))
     throw std::invalid_argument("one plane of rays per colour channel");
   std::vector<const double*> rays;
-  for (const std::vector<double>& plane : planes) rays.push_back(plane.data());
+  for (const LargeVector<double>& plane : planes) rays.push_back(plane.data());
   with_sample_type(base.layout.type, [&]<SampleType T>() {
     with_channel_count(base.layout.channels, [&]<int channels>() {
       for (std::int64_t r = 0; r < rows; ++r)

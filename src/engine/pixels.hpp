@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/large_allocator.hpp"
+
 namespace orvex {
 
 enum class SampleType : std::uint8_t { u8, u16, f32, f64 };
@@ -59,7 +61,7 @@ struct Rect {
 // Pixels with their own storage.
 struct PixelBuffer {
   PixelLayout layout;
-  std::vector<std::byte> bytes;
+  LargeVector<std::byte> bytes;
 
   PixelBuffer() = default;
   explicit PixelBuffer(const PixelLayout& l)

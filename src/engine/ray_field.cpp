@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -57,6 +58,55 @@ class FinishedTasks {
   std::vector<bool> reported_ = std::vector<bool>(finished_.size());
 };
 
+// A block's planes, handed from task to task: a worker's next task takes the planes its last one
+// left, so that a render touches fresh memory (page faults) once per worker, not once per task.
+class ScratchPool {
+ public:
+  struct Planes {
+    RayPlanes rays;
+    LargeVector<double> steep;
+  };
+  class Lease {
+   public:
+    explicit Lease(ScratchPool& pool) : pool_(pool), planes_(pool.take()) {}
+    ~Lease() { pool_.give_back(std::move(planes_)); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Planes* operator->() const { return planes_.get(); }
+
+   private:
+    ScratchPool& pool_;
+    std::unique_ptr<Planes> planes_;
+  };
+
+  // At most `workers` leases at once.
+  ScratchPool(std::size_t colours, std::size_t plane_size, int workers) : colours_(colours), plane_size_(plane_size) {
+    idle_.reserve(static_cast<std::size_t>(std::max(workers, 1)));
+  }
+
+ private:
+  std::unique_ptr<Planes> take() {
+    {
+      const std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<Planes> planes = std::move(idle_.back());
+        idle_.pop_back();
+        return planes;
+      }
+    }
+    return std::make_unique<Planes>(Planes{RayPlanes(colours_, LargeVector<double>(plane_size_)), {}});
+  }
+  void give_back(std::unique_ptr<Planes> planes) noexcept {
+    const std::lock_guard lock(mutex_);
+    idle_.push_back(std::move(planes));  // within the room reserved: never throws
+  }
+
+  std::size_t colours_;
+  std::size_t plane_size_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Planes>> idle_;
+};
+
 }  // namespace
 
 RayField::RayField(const ClampedSettings& settings, LayerSources sources, StampMethod method)
@@ -97,7 +147,7 @@ void RayField::convolve(const RenderOptions& options, const std::function<void()
 }
 
 void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
-                               std::vector<double>& steep, double* out) const {
+                               LargeVector<double>& steep, double* out) const {
   const auto c = static_cast<std::size_t>(channel);
   if (wants_convolution_[c]) {
     for (std::int64_t r = 0; r < rows; ++r)
@@ -146,16 +196,15 @@ void RayField::run_rows(const Rect& view, const RenderOptions& options, Finish&&
         });
       if (options.progress) options.progress(static_cast<double>(done) / static_cast<double>(total));
     };
+  ScratchPool pool(rays_.size(), static_cast<std::size_t>(block * view.width), options.threads);
   run_tasks(tasks, run, [&](std::int64_t k) {
-    std::vector<std::vector<double>> rays(
-        rays_.size(), std::vector<double>(static_cast<std::size_t>(block * view.width)));
-    std::vector<double> steep;
+    const ScratchPool::Lease scratch(pool);
     for (std::int64_t b = first_block(k); b < first_block(k + 1); ++b) {
       const std::int64_t y0 = view.y + b * block;
       const std::int64_t rows = std::min(block, view.y + view.height - y0);
       for (std::size_t c = 0; c < rays_.size(); ++c)
-        accumulate_rows(static_cast<int>(c), view, y0, rows, steep, rays[c].data());
-      finish(y0, rows, rays);
+        accumulate_rows(static_cast<int>(c), view, y0, rows, scratch->steep, scratch->rays[c].data());
+      finish(y0, rows, scratch->rays);
     }
     finished.mark(k);
   });
@@ -174,8 +223,7 @@ void check_view(const Rect& view, std::int64_t width, std::int64_t height) {
 Accumulation RayField::accumulate(const Rect& view, const RenderOptions& options) const {
   check_view(view, width_, height_);
   check_convolved();
-  Accumulation result{view, std::vector<std::vector<double>>(
-                                rays_.size(), std::vector<double>(static_cast<std::size_t>(view.width * view.height)))};
+  Accumulation result{view, RayPlanes(rays_.size(), LargeVector<double>(static_cast<std::size_t>(view.width * view.height)))};
   if (view.width == 0 || view.height == 0) return result;
   RenderOptions quiet = options;
   quiet.progress = {};

@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/blend.hpp"
 #include "engine/channel_rays.hpp"
 #include "engine/filter_settings.hpp"
 #include "engine/pixels.hpp"
@@ -39,7 +40,7 @@ struct RenderOptions {
 // The summed rays of a rectangle, per colour channel, row-major.
 struct Accumulation {
   Rect view;
-  std::vector<std::vector<double>> planes;
+  RayPlanes planes;
 };
 
 class RayField {
@@ -66,7 +67,7 @@ class RayField {
   template <typename Finish>
   void run_rows(const Rect& view, const RenderOptions& options, Finish&& finish) const;
   void accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
-                       std::vector<double>& steep, double* out) const;
+                       LargeVector<double>& steep, double* out) const;
   void check_convolved() const;
 
   std::int64_t width_;

@@ -1,5 +1,7 @@
 #include "engine/render.hpp"
 
+#include <utility>
+
 namespace orvex {
 
 SourceInput source_input(const ClampedSettings& settings, const LayerInput& input) {
@@ -9,9 +11,14 @@ SourceInput source_input(const ClampedSettings& settings, const LayerInput& inpu
 
 void render_layer(const ClampedSettings& settings, const LayerInput& input, const MutablePixels& out,
                   const RenderOptions& options) {
-  RayField field(settings, collect_sources(settings, source_input(settings, input), options.threads),
-                 options.method);
-  const PixelLayout& layout = input.pixels.layout;
+  render_sources(settings, collect_sources(settings, source_input(settings, input), options.threads), input.pixels,
+                 out, options);
+}
+
+void render_sources(const ClampedSettings& settings, LayerSources sources, const ConstPixels& layer,
+                    const MutablePixels& out, const RenderOptions& options) {
+  RayField field(settings, std::move(sources), options.method);
+  const PixelLayout& layout = layer.layout;
   const Rect whole{0, 0, layout.width, layout.height};
 
   // One rising fraction over the dense channels' transforms and the stamping after them.
@@ -24,7 +31,7 @@ void render_layer(const ClampedSettings& settings, const LayerInput& input, cons
   field.convolve(options, [&] {
     if (options.progress) options.progress(share * ++transformed / transforms);
   });
-  field.render(whole, settings->brightness, input.pixels, out, stamping);
+  field.render(whole, settings->brightness, layer, out, stamping);
 }
 
 }  // namespace orvex

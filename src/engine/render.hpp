@@ -23,4 +23,8 @@ SourceInput source_input(const ClampedSettings& settings, const LayerInput& inpu
 void render_layer(const ClampedSettings& settings, const LayerInput& input, const MutablePixels& out,
                   const RenderOptions& options);
 
+// The same from the sources already collected from `layer`.
+void render_sources(const ClampedSettings& settings, LayerSources sources, const ConstPixels& layer,
+                    const MutablePixels& out, const RenderOptions& options);
+
 }  // namespace orvex

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <stdexcept>
 
 #include "engine/task_pool.hpp"
@@ -148,7 +152,9 @@ double threshold_level(std::int32_t threshold) {
   return t;
 }
 
-LayerSources collect_sources(const ClampedSettings& settings, const SourceInput& input, int threads) {
+namespace {
+
+void check_input(const SourceInput& input) {
   check_pixels(input.pixels);
   const PixelLayout& l = input.pixels.layout;
   if (input.mask) {
@@ -157,28 +163,128 @@ LayerSources collect_sources(const ClampedSettings& settings, const SourceInput&
         input.mask->layout.channels != 1)
       throw std::invalid_argument("the mask does not cover the layer");
   }
-  const int colours = colour_count(l.channels);
-  const Collector collector{settings.values(), input, threshold_level(settings->threshold) - kSlack};
+}
 
-  // A few chunks per thread keep both cores busy when the sources cluster.
-  const std::int64_t chunks = std::clamp<std::int64_t>(4 * threads, 1, std::max<std::int64_t>(l.height, 1));
-  std::vector<std::vector<SourceList>> parts(static_cast<std::size_t>(chunks),
-                                             std::vector<SourceList>(static_cast<std::size_t>(colours)));
-  run_tasks(chunks, TaskRun{threads, {}, nullptr}, [&](std::int64_t k) {
-    with_sample_type(l.type, [&]<SampleType T>() {
-      collector.rows_of<T>(k * l.height / chunks, (k + 1) * l.height / chunks, parts[k]);
-    });
-  });
+// Some rows of every colour channel.
+using SourceParts = std::vector<SourceList>;
 
-  LayerSources sources{l.width, l.height, std::vector<SourceList>(static_cast<std::size_t>(colours))};
-  for (int c = 0; c < colours; ++c) {
-    SourceList& list = sources.by_row[static_cast<std::size_t>(c)];
-    list.row_start.assign(1, 0);
-    for (std::vector<SourceList>& part : parts) {
-      append(list, part[static_cast<std::size_t>(c)]);
-      part[static_cast<std::size_t>(c)] = {};
-    }
+std::vector<SourceParts> parts_for(const SourceInput& input, std::int64_t count) {
+  return std::vector<SourceParts>(static_cast<std::size_t>(count),
+                                  SourceParts(static_cast<std::size_t>(colour_count(input.pixels.layout.channels))));
+}
+
+void collect_rows(const Collector& collector, std::int64_t first, std::int64_t end, SourceParts& out) {
+  with_sample_type(collector.input.pixels.layout.type,
+                   [&]<SampleType T>() { collector.rows_of<T>(first, end, out); });
+}
+
+LayerSources no_sources_yet(const SourceInput& input) {
+  const PixelLayout& l = input.pixels.layout;
+  LayerSources sources{l.width, l.height, std::vector<SourceList>(static_cast<std::size_t>(colour_count(l.channels)))};
+  for (SourceList& list : sources.by_row) list.row_start.assign(1, 0);
+  return sources;
+}
+
+// Adds the rows of `part` after those of `sources`, emptying it.
+void append(LayerSources& sources, SourceParts& part) {
+  for (std::size_t c = 0; c < part.size(); ++c) {
+    append(sources.by_row[c], part[c]);
+    part[c] = {};
   }
+}
+
+// Strips handed from the filling thread to the collecting one.
+class FilledStrips {
+ public:
+  void mark_filled() {
+    {
+      const std::lock_guard lock(mutex_);
+      ++filled_;
+    }
+    changed_.notify_one();
+  }
+  void abandon() {
+    {
+      const std::lock_guard lock(mutex_);
+      abandoned_ = true;
+    }
+    changed_.notify_one();
+  }
+  // Waits until strip k is filled; false when the filling stopped before it.
+  bool wait_for(std::int64_t k) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return filled_ > k || abandoned_; });
+    return filled_ > k;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int64_t filled_ = 0;
+  bool abandoned_ = false;
+};
+
+}  // namespace
+
+LayerSources collect_sources(const ClampedSettings& settings, const SourceInput& input, int threads) {
+  check_input(input);
+  const std::int64_t height = input.pixels.layout.height;
+  const Collector collector{settings.values(), input, threshold_level(settings->threshold) - kSlack};
+  // A few chunks per thread keep both cores busy when the sources cluster.
+  const std::int64_t chunks = std::clamp<std::int64_t>(4 * threads, 1, std::max<std::int64_t>(height, 1));
+  std::vector<SourceParts> parts = parts_for(input, chunks);
+  run_tasks(chunks, TaskRun{threads, {}, nullptr}, [&](std::int64_t k) {
+    collect_rows(collector, k * height / chunks, (k + 1) * height / chunks, parts[static_cast<std::size_t>(k)]);
+  });
+  LayerSources sources = no_sources_yet(input);
+  for (SourceParts& part : parts) append(sources, part);
+  return sources;
+}
+
+LayerSources collect_sources_while_filling(const ClampedSettings& settings, const SourceInput& input, int threads,
+                                           std::int64_t strip_rows,
+                                           const std::function<void(std::int64_t first, std::int64_t count)>& fill) {
+  check_input(input);
+  if (strip_rows < 1) throw std::invalid_argument("a strip holds at least one row");
+  const std::int64_t height = input.pixels.layout.height;
+  const Collector collector{settings.values(), input, threshold_level(settings->threshold) - kSlack};
+  const std::int64_t strips = std::max<std::int64_t>((height + strip_rows - 1) / strip_rows, 1);
+  const auto first_row = [&](std::int64_t k) { return std::min(k * strip_rows, height); };
+  // Strip by strip, top to bottom, so that the lists grow in order.
+  LayerSources sources = no_sources_yet(input);
+  SourceParts part = parts_for(input, 1).front();
+  const auto collect_strip = [&](std::int64_t k) {
+    collect_rows(collector, first_row(k), first_row(k + 1), part);
+    append(sources, part);
+  };
+  if (threads <= 1) {
+    for (std::int64_t k = 0; k < strips; ++k) {
+      fill(first_row(k), first_row(k + 1) - first_row(k));
+      collect_strip(k);
+    }
+    return sources;
+  }
+
+  FilledStrips filled;
+  std::exception_ptr failure;  // the worker's; read after it has ended
+  std::jthread worker([&] {
+    try {
+      for (std::int64_t k = 0; k < strips && filled.wait_for(k); ++k) collect_strip(k);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  try {
+    for (std::int64_t k = 0; k < strips; ++k) {
+      fill(first_row(k), first_row(k + 1) - first_row(k));
+      filled.mark_filled();
+    }
+  } catch (...) {
+    filled.abandon();
+    throw;  // the worker is joined on the way out
+  }
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
   return sources;
 }
 

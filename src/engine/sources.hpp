@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/filter_settings.hpp"
+#include "engine/large_allocator.hpp"
 #include "engine/pixels.hpp"
 
 namespace orvex {
@@ -12,9 +14,9 @@ namespace orvex {
 // Sources of one channel grouped by line (compressed sparse rows): line l holds the
 // entries row_start[l] .. row_start[l + 1] - 1.
 struct SourceList {
-  std::vector<std::int64_t> row_start;
-  std::vector<std::int32_t> position;  // along the line
-  std::vector<double> value;           // limited to (0, 1]
+  LargeVector<std::int64_t> row_start;
+  LargeVector<std::int32_t> position;  // along the line
+  LargeVector<double> value;           // limited to (0, 1]
   std::int64_t size() const { return static_cast<std::int64_t>(value.size()); }
 };
 
@@ -46,6 +48,14 @@ struct SourceInput {
 // Tests every pixel as the settings say and keeps, per colour channel, the value it sends
 // (its own value, weighted by the mask, at most 1). Dark pixels send nothing.
 LayerSources collect_sources(const ClampedSettings& settings, const SourceInput& input, int threads);
+
+// The same sources, collected while the caller is still filling the layer: `fill(first, count)`
+// is called on the calling thread for rows first .. first + count - 1, strip after strip from
+// the top, and has written them when it returns; a worker tests each strip meanwhile (with one
+// thread, the calling thread does after each fill). The mask must be whole from the start.
+LayerSources collect_sources_while_filling(const ClampedSettings& settings, const SourceInput& input, int threads,
+                                           std::int64_t strip_rows,
+                                           const std::function<void(std::int64_t first, std::int64_t count)>& fill);
 
 // The same sources grouped by image column (line = column, position = row).
 SourceList transpose_sources(const SourceList& by_row, std::int64_t width, std::int64_t height);

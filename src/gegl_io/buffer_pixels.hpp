@@ -24,6 +24,10 @@ TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::
 // The rectangle's pixels; outside the buffer's extent they are zero.
 PixelBuffer read_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format);
 
+// Reads rows first .. first + count - 1 of `buffer` into the same rows of a whole layer's `pixels`.
+void read_rows(GeglBuffer* buffer, const TransferFormat& format, const MutablePixels& pixels, std::int64_t first,
+               std::int64_t count);
+
 void write_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format,
                   const ConstPixels& pixels);
 

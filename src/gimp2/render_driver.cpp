@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "engine/render.hpp"
+#include "gegl_io/layer_sources.hpp"
 #include "gimp2/gimp_owners.hpp"
 #include "gimp2/highlight_extraction.hpp"
 
@@ -62,6 +64,27 @@ void merge_rendered(const DrawablePixels& d) {
                        static_cast<gint>(d.pixels.layout.height));
 }
 
+GeglBuffer* layer_buffer(gint32 drawable_id) {
+  GeglBuffer* buffer = gimp_drawable_get_buffer(drawable_id);
+  if (!buffer) throw Failure(_("GIMP could not hand over the layer's pixels"));
+  return buffer;
+}
+
+// The drawable's format and selection, with room for its pixels, which are not read yet.
+DrawablePixels unread_drawable(gint32 drawable_id) {
+  const gint width = gimp_drawable_width(drawable_id);
+  const gint height = gimp_drawable_height(drawable_id);
+  try {
+    DrawablePixels d{drawable_id, gimp_item_get_image(drawable_id),
+                     transfer_format(gimp_drawable_get_format(drawable_id), width, height), {}, {}};
+    d.pixels = PixelBuffer(d.format.layout);
+    d.mask = read_selection(d.image, drawable_id, d.format.layout);
+    return d;
+  } catch (const std::bad_alloc&) {
+    throw Failure(memory_failure(width, height));
+  }
+}
+
 }  // namespace
 
 void check_drawable(gint32 drawable_id) {
@@ -76,19 +99,10 @@ void check_drawable(gint32 drawable_id) {
 }
 
 DrawablePixels read_drawable(gint32 drawable_id) {
-  const gint width = gimp_drawable_width(drawable_id);
-  const gint height = gimp_drawable_height(drawable_id);
-  try {
-    DrawablePixels d{drawable_id, gimp_item_get_image(drawable_id),
-                     transfer_format(gimp_drawable_get_format(drawable_id), width, height), {}, {}};
-    const BufferOwner buffer(gimp_drawable_get_buffer(drawable_id));
-    if (!buffer) throw Failure(_("GIMP could not hand over the layer's pixels"));
-    d.pixels = read_pixels(buffer.get(), {0, 0, width, height}, d.format);
-    d.mask = read_selection(d.image, drawable_id, d.format.layout);
-    return d;
-  } catch (const std::bad_alloc&) {
-    throw Failure(memory_failure(width, height));
-  }
+  DrawablePixels d = unread_drawable(drawable_id);
+  const BufferOwner layer(layer_buffer(drawable_id));
+  read_rows(layer.get(), d.format, d.pixels.view(), 0, d.pixels.layout.height);
+  return d;
 }
 
 int host_threads() {
@@ -101,24 +115,26 @@ int host_threads() {
 void render_drawable(gint32 drawable_id, const ClampedSettings& settings) {
   const ProgressScope progress;
   gimp_progress_init(_("Rendering ..."));
-  DrawablePixels d = read_drawable(drawable_id);
+  DrawablePixels d = unread_drawable(drawable_id);
   try {
-    std::optional<PixelBuffer> highlights;
-    if (settings->threshold > 254) highlights = extract_highlights(drawable_id, settings, d.pixels.view());
+    const int threads = host_threads();
+    // The layer's buffer goes, with the tiles GEGL holds for it, before the render.
+    LayerSources sources = [&] {
+      const BufferOwner layer(layer_buffer(d.drawable));
+      return read_layer_and_sources(layer.get(), d.format, d.pixels, d.mask, settings, threads,
+                                    [&](const ConstPixels& pixels) { return extract_highlights(d.drawable, settings, pixels); });
+    }();
     gimp_progress_set_text(_("Drawing Orvex Lines ..."));
 
     const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
     if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
-    const ConstPixels mask = d.mask ? d.mask->view() : ConstPixels{};
-    const ConstPixels highlight_view = highlights ? highlights->view() : ConstPixels{};
-    RenderOptions options(host_threads());
+    RenderOptions options(threads);
     options.progress = [](double fraction) { gimp_progress_update(fraction); };
     // Finished rows go into the shadow while the workers go on; the drawable changes only at the merge.
     options.rows_done = [&](std::int64_t first, std::int64_t count) {
       write_rows(shadow.get(), d.format, d.pixels.view(), first, count);
     };
-    render_layer(settings, {d.pixels.view(), d.mask ? &mask : nullptr, highlights ? &highlight_view : nullptr},
-                 d.pixels.view(), options);
+    render_sources(settings, std::move(sources), d.pixels.view(), d.pixels.view(), options);
   } catch (const std::bad_alloc&) {
     throw Failure(memory_failure(d.pixels.layout.width, d.pixels.layout.height));
   }

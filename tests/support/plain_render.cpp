@@ -19,7 +19,7 @@ Planes plain_accumulation(const ClampedSettings& settings, const ConstPixels& la
   };
   const double level = threshold_level(s.threshold) - 1e-12;  // white's averages fall an ulp short
   const int colours = colour_count(l.channels);
-  Planes acc(colours, std::vector<double>(static_cast<std::size_t>(l.pixel_count())));
+  Planes acc(colours, LargeVector<double>(static_cast<std::size_t>(l.pixel_count())));
   for (int c = 0; c < colours; ++c) {
     const RayProfile profile = build_ray_profile(l.width, l.height, 0.0, profile_shape(s, c));
     std::vector<RayPath> paths;

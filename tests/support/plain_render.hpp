@@ -4,12 +4,13 @@
 
 #include <vector>
 
+#include "engine/blend.hpp"
 #include "engine/filter_settings.hpp"
 #include "engine/pixels.hpp"
 
 namespace orvex_testing {
 
-using Planes = std::vector<std::vector<double>>;
+using Planes = orvex::RayPlanes;
 
 Planes plain_accumulation(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer);
 orvex::PixelBuffer plain_render(const orvex::ClampedSettings& settings, const orvex::ConstPixels& layer);

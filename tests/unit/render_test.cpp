@@ -204,6 +204,38 @@ TEST(Render, SourcesFollowTheSelectionTheHighlightsAndTheThresholdType) {
     EXPECT_GT(static_cast<int>(render_whole(rays(255, 1, 0, type), {white.view()}).bytes[9 * 3 + 2]), 0) << type;
 }
 
+// A host reading its layer strip by strip gets the sources of the whole layer, whatever the
+// strips; a failed read stops the collection and reaches the caller.
+TEST(Render, SourcesCollectedWhileTheLayerIsReadAreThoseOfTheWholeLayer) {
+  std::mt19937 rng(21);
+  const PixelBuffer layer = noise_layer(rng, {50, 37, 4}, 0.05), mask = noise_layer(rng, {50, 37, 1}, 0.5);
+  const ConstPixels mask_view = mask.view();
+  const ClampedSettings s = rays(200, 2, 0);
+  const std::int64_t row_bytes = layer.layout.row_bytes();
+  for (const ConstPixels* selection : {static_cast<const ConstPixels*>(nullptr), &mask_view})
+    for (const int threads : {1, 2})
+      for (const std::int64_t strip : {1, 8, 37, 100}) {
+        PixelBuffer filling(layer.layout);
+        std::int64_t next = 0;
+        const LayerSources got = collect_sources_while_filling(
+            s, {filling.view(), selection}, threads, strip, [&](std::int64_t first, std::int64_t count) {
+              ASSERT_EQ(first, next);
+              std::this_thread::sleep_for(std::chrono::microseconds(300));  // a worker that does not wait reads zeros
+              std::copy_n(layer.bytes.begin() + first * row_bytes, count * row_bytes, filling.bytes.begin() + first * row_bytes);
+              next += count;
+            });
+        const LayerSources want = collect_sources(s, {layer.view(), selection}, 2);
+        ASSERT_EQ(next, 37);
+        for (int c = 0; c < 3; ++c)
+          EXPECT_TRUE(got.by_row[c].row_start == want.by_row[c].row_start && got.by_row[c].position == want.by_row[c].position &&
+                      got.by_row[c].value == want.by_row[c].value) << threads << " threads, strips of " << strip;
+        const auto fail_third = [&](std::int64_t first, std::int64_t) {
+          if (first == 16) throw std::runtime_error("unreadable");
+        };
+        EXPECT_THROW(collect_sources_while_filling(s, {layer.view(), selection}, threads, 8, fail_third), std::runtime_error);
+      }
+}
+
 // Progress and finished rows come on the calling thread; a row reported is final.
 TEST(Render, ProgressAndFinishedRowsComeOnTheCallingThread) {
   std::mt19937 rng(3);

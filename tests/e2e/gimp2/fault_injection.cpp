@@ -1,8 +1,10 @@
 // Test-only: preloaded into the plug-in (GIMP_PLUGIN_DEBUG_WRAPPER) to make one libgimp call fail as GIMP itself
 // would, or large allocations fail as with too little memory, when the file named by ORVEX_FAULTS names that fault.
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <libgimp/gimp.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +34,14 @@ extern "C" gboolean gimp_drawable_merge_shadow(gint32 drawable, gboolean undo) {
   return failing("merge-shadow") ? FALSE : real<gboolean (*)(gint32, gboolean)>("gimp_drawable_merge_shadow")(drawable, undo);
 }
 
-// Blocks of a layer's size and more cannot be had.
+// Blocks of a layer's size and more cannot be had, from the heap or mapped.
+extern "C" void* mmap(void* address, std::size_t length, int protection, int flags, int fd, off_t offset) {
+  if ((flags & MAP_ANONYMOUS) && length >= (std::size_t{8} << 20) && failing("memory")) {
+    errno = ENOMEM;
+    return MAP_FAILED;
+  }
+  return real<void* (*)(void*, std::size_t, int, int, int, off_t)>("mmap")(address, length, protection, flags, fd, offset);
+}
 void* operator new(std::size_t size) {
   if (size >= (std::size_t{8} << 20) && failing("memory")) throw std::bad_alloc();
   if (void* block = std::malloc(size ? size : 1)) return block;
