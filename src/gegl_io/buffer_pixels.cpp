@@ -39,6 +39,7 @@ GeglRectangle gegl_rect(const Rect& rect) {
 
 void init_gegl_for_buffers() {
   g_setenv("GEGL_PATH", "/nonexistent/orvex-uses-no-gegl-operations", TRUE);
+  g_setenv("BABL_INHIBIT_CACHE", "1", TRUE);
   gegl_init(nullptr, nullptr);
 }
 
