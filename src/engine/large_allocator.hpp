@@ -1,10 +1,11 @@
-// Memory for whole layers and blocks of rays, in 2 MB pages where the system offers them.
+// Memory for whole layers, in 2 MB pages where the system offers them.
 //
 // A fresh buffer costs a page fault per page on first touch; on a virtual machine a fault per
 // 4 KB costs more than a pass over the pixels does, so a plug-in that reads a 12 MP photo into
 // fresh memory spends tens of milliseconds on faults alone. Large requests are mapped on 2 MB
 // boundaries and marked for huge pages (Linux's transparent huge pages, when enabled on
-// request); small ones, and other systems, use the ordinary heap.
+// request). Smaller ones, such as block planes, which a preview asks for again at every change
+// and the heap hands back warm, use the ordinary heap, as do other systems.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,7 @@
 namespace orvex {
 
 // Requests from this size on are mapped on their own.
-inline constexpr std::size_t kLargeBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kLargeBytes = std::size_t{16} << 20;
 
 // A mapping of at least `bytes` (kLargeBytes or more); throws std::bad_alloc when none is made.
 void* large_allocate(std::size_t bytes);
