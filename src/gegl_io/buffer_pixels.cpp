@@ -64,9 +64,10 @@ PixelBuffer read_pixels(GeglBuffer* buffer, const Rect& rect, const TransferForm
 
 void read_rows(GeglBuffer* buffer, const TransferFormat& format, const MutablePixels& pixels, std::int64_t first,
                std::int64_t count) {
-  if (first < 0 || count < 0 || first + count > pixels.layout.height || pixels.layout.channels != format.layout.channels ||
-      pixels.layout.type != format.layout.type)
+  if (first < 0 || count < 0 || first + count > pixels.layout.height)
     throw std::invalid_argument("the rows lie outside the pixels");
+  if (pixels.layout.channels != format.layout.channels || pixels.layout.type != format.layout.type)
+    throw std::invalid_argument("the pixels are not in the format read");
   if (count == 0 || pixels.layout.width == 0) return;
   const GeglRectangle area = gegl_rect({0, first, pixels.layout.width, count});
   gegl_buffer_get(buffer, &area, 1.0, format.babl, pixels.bytes.data() + first * pixels.layout.row_bytes(),
