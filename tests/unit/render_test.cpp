@@ -135,6 +135,40 @@ TEST(Render, WorkedBlendValues) {
   EXPECT_EQ(blend_factor(50, -0.2), 0.0);  // the spectrum's dark rings never darken
 }
 
+// The vector blend against the formula, sample by sample: rays below zero, zero, tiny and
+// saturating, views whose rows are no multiple of the vector or chunk width, every layout.
+TEST(Render, BlendedSamplesFollowTheFormula) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> u(0, 1);
+  const double odd_rays[] = {-0.3, 0.0, 1e-300, 7e-4, 1.35, 5.0};
+  const Rect view{7, 1, 254, 2};
+  for (const SampleType type : {SampleType::u8, SampleType::u16, SampleType::f32, SampleType::f64})
+    for (const int channels : {1, 3, 4}) {
+      PixelBuffer base(PixelLayout{270, 4, channels, type}), out(PixelLayout{view.width, view.height, channels, type});
+      for (std::int64_t i = 0; i < base.layout.pixel_count() * channels; ++i) put(base, i, u(rng) * 1.2 - 0.1);
+      RayPlanes planes(colour_count(channels), LargeVector<double>(view.width * view.height));
+      for (LargeVector<double>& plane : planes)
+        for (double& r : plane) r = u(rng) < 0.5 ? odd_rays[rng() % 6] : u(rng) / 4;
+      blend_rows(37, planes, view, view.y, view.height, base.view(), out.view());
+      with_sample_type(type, [&]<SampleType T>() {
+        for (std::int64_t p = 0; p < view.width * view.height; ++p)
+          for (int c = 0; c < channels; ++c) {
+            const std::int64_t at = ((view.y + p / view.width) * 270 + view.x + p % view.width) * channels + c;
+            const auto was = load_sample<T>(base.bytes.data() + at * sample_bytes(T));
+            auto want = was;
+            if (c < colour_count(channels)) {
+              const double ray = planes[static_cast<std::size_t>(c)][static_cast<std::size_t>(p)];
+              const double v = blend_value(37, Sample<T>::unit(was), ray);
+              if (type == SampleType::u8 || type == SampleType::u16 || blend_factor(37, ray) > 0)
+                want = Sample<T>::from_unit(v);
+            }
+            ASSERT_EQ(load_sample<T>(out.bytes.data() + (p * channels + c) * sample_bytes(T)), want)
+                << static_cast<int>(type) << " " << channels << " pixel " << p << " channel " << c;
+          }
+      });
+    }
+}
+
 // Every sample type: untouched samples come back bit for bit (floats outside 0..1, -0 and
 // NaN included), alpha is never changed, and a ray's start saturates exactly.
 TEST(Render, EveryPrecisionKeepsWhatNoRayReaches) {
