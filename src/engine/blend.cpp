@@ -140,19 +140,20 @@ void blend_line(double brightness, std::span<const double* const> rays, std::int
 
 }  // namespace
 
-void blend_rows(double brightness, const RayPlanes& planes, const Rect& view,
-                std::int64_t y0, std::int64_t rows, const ConstPixels& base, const MutablePixels& out) {
+void blend_area(double brightness, const RayPlanes& planes, const Rect& area, const ConstPixels& base,
+                const MutablePixels& out, const Rect& out_area) {
   if (static_cast<int>(planes.size()) != colour_count(base.layout.channels))
     throw std::invalid_argument("one plane of rays per colour channel");
   std::vector<const double*> rays;
   for (const LargeVector<double>& plane : planes) rays.push_back(plane.data());
   with_sample_type(base.layout.type, [&]<SampleType T>() {
     with_channel_count(base.layout.channels, [&]<int channels>() {
-      for (std::int64_t r = 0; r < rows; ++r)
+      for (std::int64_t r = 0; r < area.height; ++r)
         blend_line<T, channels>(
-            brightness, rays, r * view.width, view.width,
-            base.bytes.data() + (y0 + r) * base.layout.row_bytes() + view.x * base.layout.pixel_bytes(),
-            out.bytes.data() + (y0 + r - view.y) * out.layout.row_bytes());
+            brightness, rays, r * area.width, area.width,
+            base.bytes.data() + (area.y + r) * base.layout.row_bytes() + area.x * base.layout.pixel_bytes(),
+            out.bytes.data() + (area.y + r - out_area.y) * out.layout.row_bytes() +
+                (area.x - out_area.x) * out.layout.pixel_bytes());
     });
   });
 }

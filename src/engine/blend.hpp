@@ -22,10 +22,10 @@ inline double blend_value(double brightness, double base, double rays) {
 // Summed rays: one row-major plane per colour channel.
 using RayPlanes = std::vector<LargeVector<double>>;
 
-// Blends `rows` rows of `view`, starting at image row y0, from the summed rays (planes[c]: rows
-// x view.width values of colour c) over `base` (the whole layer) into `out` (the view's size).
-// Where no ray adds anything the sample is copied, bit for bit; alpha always is.
-void blend_rows(double brightness, const RayPlanes& planes, const Rect& view,
-                std::int64_t y0, std::int64_t rows, const ConstPixels& base, const MutablePixels& out);
+// Blends the summed rays of `area` (planes[c]: area.height rows of area.width values of colour
+// c) over `base` (the whole layer) into `out`, which holds the pixels of `out_area`, a rectangle
+// around `area`. Where no ray adds anything the sample is copied, bit for bit; alpha always is.
+void blend_area(double brightness, const RayPlanes& planes, const Rect& area, const ConstPixels& base,
+                const MutablePixels& out, const Rect& out_area);
 
 }  // namespace orvex

@@ -18,14 +18,18 @@ namespace orvex {
 
 namespace {
 
-// Pixels stamped at once: each block visits every source within a ray's reach of it, so taller
-// blocks visit each source fewer times, but a block of a whole photo must stay in cache; a
-// narrow view (the preview) takes taller ones. Upright rays are summed 32 rows at a time.
+// Rows stamped at once: each block visits every source within a ray's reach of it, so taller
+// blocks visit each source fewer times; a photo's blocks stay low enough to make tasks for every
+// thread, a narrow view (the preview) takes taller ones. Upright rays are summed 32 rows at a time.
 constexpr std::int64_t kBlockPixels = 64 * 4096;
 
 std::int64_t block_rows(std::int64_t view_width) {
   return std::clamp<std::int64_t>(kBlockPixels / std::max<std::int64_t>(view_width, 1), 32, 256) / 32 * 32;
 }
+
+// A block is stamped and blended in areas this wide (a multiple of the 32 pixels summed at
+// once along a row): an area's planes stay in the processor's cache from one pass to the next.
+constexpr std::int64_t kAreaColumns = 1024;
 
 bool use_convolution(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
                      std::int64_t height, StampMethod method) {
@@ -146,13 +150,13 @@ void RayField::convolve(const RenderOptions& options, const std::function<void()
   }
 }
 
-void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
-                               LargeVector<double>& steep, double* out) const {
+void RayField::accumulate_area(int channel, const Rect& area, LargeVector<double>& steep, double* out) const {
   const auto c = static_cast<std::size_t>(channel);
+  const std::int64_t y0 = area.y, rows = area.height;
   if (wants_convolution_[c]) {
     for (std::int64_t r = 0; r < rows; ++r)
-      std::memcpy(out + r * view.width, convolved_[c].data() + (y0 + r) * width_ + view.x,
-                  static_cast<std::size_t>(view.width) * sizeof(double));
+      std::memcpy(out + r * area.width, convolved_[c].data() + (y0 + r) * width_ + area.x,
+                  static_cast<std::size_t>(area.width) * sizeof(double));
     return;
   }
   const ChannelRays& rays = rays_[c];
@@ -160,23 +164,23 @@ void RayField::accumulate_rows(int channel, const Rect& view, std::int64_t y0, s
   // Steep rays run along image columns: stamped into columns (so that they too add along
   // memory), they start each row's sum.
   if (!rays.column_paths.empty()) {
-    steep.assign(static_cast<std::size_t>(view.width * rows), 0.0);
-    stamp_along_columns({steep.data(), view.x, view.width, y0, rows}, rays.column_paths, sources,
+    steep.assign(static_cast<std::size_t>(area.width * rows), 0.0);
+    stamp_along_columns({steep.data(), area.x, area.width, y0, rows}, rays.column_paths, sources,
                         by_column_[c], width_);
-    transpose_columns(steep.data(), rows, view.width, out);
+    transpose_columns(steep.data(), rows, area.width, out);
   } else {
-    std::fill(out, out + rows * view.width, 0.0);
+    std::fill(out, out + rows * area.width, 0.0);
   }
   // Every direction adds the source's own value once at the source pixel; then the shallow rays.
   for (std::int64_t r = 0; r < rows; ++r) {
-    double* dst = out + r * view.width;
+    double* dst = out + r * area.width;
     for (std::int64_t k = sources.row_start[y0 + r]; k < sources.row_start[y0 + r + 1]; ++k) {
       const std::int64_t x = sources.position[k];
-      if (x < view.x || x >= view.x + view.width) continue;
-      for (int s = 0; s < rays.slot_count; ++s) dst[x - view.x] += sources.value[k];
+      if (x < area.x || x >= area.x + area.width) continue;
+      for (int s = 0; s < rays.slot_count; ++s) dst[x - area.x] += sources.value[k];
     }
   }
-  stamp_along_rows({out, y0, rows, view.x, view.width}, rays.row_paths, sources, width_);
+  stamp_along_rows({out, y0, rows, area.x, area.width}, rays.row_paths, sources, width_);
 }
 
 template <typename Finish>
@@ -196,15 +200,19 @@ void RayField::run_rows(const Rect& view, const RenderOptions& options, Finish&&
         });
       if (options.progress) options.progress(static_cast<double>(done) / static_cast<double>(total));
     };
-  ScratchPool pool(rays_.size(), static_cast<std::size_t>(block * view.width), options.threads);
+  const std::int64_t area_columns = std::min(view.width, kAreaColumns);
+  ScratchPool pool(rays_.size(), static_cast<std::size_t>(block * area_columns), options.threads);
   run_tasks(tasks, run, [&](std::int64_t k) {
     const ScratchPool::Lease scratch(pool);
     for (std::int64_t b = first_block(k); b < first_block(k + 1); ++b) {
       const std::int64_t y0 = view.y + b * block;
       const std::int64_t rows = std::min(block, view.y + view.height - y0);
-      for (std::size_t c = 0; c < rays_.size(); ++c)
-        accumulate_rows(static_cast<int>(c), view, y0, rows, scratch->steep, scratch->rays[c].data());
-      finish(y0, rows, scratch->rays);
+      for (std::int64_t x0 = view.x; x0 < view.x + view.width; x0 += area_columns) {
+        const Rect area{x0, y0, std::min(area_columns, view.x + view.width - x0), rows};
+        for (std::size_t c = 0; c < rays_.size(); ++c)
+          accumulate_area(static_cast<int>(c), area, scratch->steep, scratch->rays[c].data());
+        finish(area, scratch->rays);
+      }
     }
     finished.mark(k);
   });
@@ -228,10 +236,11 @@ Accumulation RayField::accumulate(const Rect& view, const RenderOptions& options
   RenderOptions quiet = options;
   quiet.progress = {};
   quiet.rows_done = {};
-  run_rows(view, quiet, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
+  run_rows(view, quiet, [&](const Rect& area, const auto& rays) {
     for (std::size_t c = 0; c < rays.size(); ++c)
-      std::copy_n(rays[c].data(), rows * view.width,
-                  result.planes[c].data() + (y0 - view.y) * view.width);
+      for (std::int64_t r = 0; r < area.height; ++r)
+        std::copy_n(rays[c].data() + r * area.width, area.width,
+                    result.planes[c].data() + (area.y + r - view.y) * view.width + area.x - view.x);
   });
   return result;
 }
@@ -249,14 +258,14 @@ void RayField::render(const Rect& view, double brightness, const ConstPixels& ba
   check_convolved();
   if (view.width == 0 || view.height == 0) return;
 
-  run_rows(view, options, [&](std::int64_t y0, std::int64_t rows, const auto& rays) {
-    blend_rows(brightness, rays, view, y0, rows, base, out);
+  run_rows(view, options, [&](const Rect& area, const auto& rays) {
+    blend_area(brightness, rays, area, base, out, view);
   });
 }
 
 void blend_view(const Accumulation& rays, double brightness, const ConstPixels& base,
                 const MutablePixels& out) {
-  blend_rows(brightness, rays.planes, rays.view, rays.view.y, rays.view.height, base, out);
+  blend_area(brightness, rays.planes, rays.view, base, out, rays.view);
 }
 
 }  // namespace orvex

@@ -66,8 +66,8 @@ class RayField {
  private:
   template <typename Finish>
   void run_rows(const Rect& view, const RenderOptions& options, Finish&& finish) const;
-  void accumulate_rows(int channel, const Rect& view, std::int64_t y0, std::int64_t rows,
-                       LargeVector<double>& steep, double* out) const;
+  // The summed rays of channel `channel` in `area` into `out` (area.height rows of area.width).
+  void accumulate_area(int channel, const Rect& area, LargeVector<double>& steep, double* out) const;
   void check_convolved() const;
 
   std::int64_t width_;

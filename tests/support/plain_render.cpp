@@ -50,7 +50,7 @@ PixelBuffer plain_render(const ClampedSettings& settings, const ConstPixels& lay
   PixelBuffer out(layer.layout);
   std::copy(layer.bytes.begin(), layer.bytes.end(), out.bytes.begin());
   const Rect whole{0, 0, layer.layout.width, layer.layout.height};
-  blend_rows(settings->brightness, acc, whole, 0, whole.height, layer, out.view());
+  blend_area(settings->brightness, acc, whole, layer, out.view(), whole);
   return out;
 }
 

@@ -70,8 +70,10 @@ PixelBuffer crop(const PixelBuffer& whole, const Rect& view) {
 TEST(Render, MatchesPlainStampingForEveryDirectionMethodAndThreadCount) {
   std::mt19937 rng(1234);
   const auto tolerance = [](double w) { return w == 0 ? 0 : 1e-9 * std::max(1.0, std::fabs(w)); };  // 0: nothing came
-  // 75 x 70: upright rays summed in whole groups of pixels and the rest one by one.
-  const PixelLayout shapes[] = {{23, 17, 3}, {9, 31, 1}, {16, 16, 4}, {1, 12, 2}, {12, 1, 3}, {1, 1, 1}, {75, 70, 3}};
+  // 75 x 70: upright rays summed in whole groups of pixels and the rest one by one; 1100 x 3:
+  // rows stamped in two areas.
+  const PixelLayout shapes[] = {{23, 17, 3}, {9, 31, 1}, {16, 16, 4}, {1, 12, 2},
+                                {12, 1, 3},  {1, 1, 1},  {75, 70, 3}, {1100, 3, 3}};
   for (const PixelLayout& shape : shapes) {
     const PixelBuffer layer = noise_layer(rng, shape, 0.1);
     for (int line_type = 1; line_type <= 4; ++line_type)
@@ -95,11 +97,12 @@ TEST(Render, MatchesPlainStampingForEveryDirectionMethodAndThreadCount) {
 
 TEST(Render, EveryViewIsExactlyTheCropOfTheWholeRender) {
   std::mt19937 rng(99);
-  const PixelBuffer layer = noise_layer(rng, {160, 120, 4}, 0.02);
-  const PixelBuffer mask = noise_layer(rng, {160, 120, 1}, 0.5);  // a ragged selection
+  // Wide enough that a whole row is stamped in two areas: views across their seam.
+  const PixelBuffer layer = noise_layer(rng, {1060, 60, 4}, 0.02);
+  const PixelBuffer mask = noise_layer(rng, {1060, 60, 1}, 0.5);  // a ragged selection
   const ConstPixels mask_view = mask.view();
-  const Rect views[] = {{0, 0, 40, 30},   {120, 0, 40, 30}, {0, 90, 40, 30}, {120, 90, 40, 30},
-                        {50, 0, 60, 120}, {0, 40, 160, 1},  {70, 50, 20, 20}, {0, 0, 160, 120}};
+  const Rect views[] = {{0, 0, 40, 30},   {1020, 0, 40, 30}, {0, 30, 40, 30}, {1000, 20, 60, 40},
+                        {50, 0, 60, 60},  {0, 40, 1060, 1},  {70, 50, 20, 10}, {0, 0, 1060, 60}};
   // Diagonal rays, and upright ones, which are stamped column by column.
   for (const ClampedSettings& s : {rays(180, 4, 30, 1), rays(180, 2, 0, 1)})
   for (const StampMethod method : {StampMethod::direct, StampMethod::convolution})
@@ -149,7 +152,7 @@ TEST(Render, BlendedSamplesFollowTheFormula) {
       RayPlanes planes(colour_count(channels), LargeVector<double>(view.width * view.height));
       for (LargeVector<double>& plane : planes)
         for (double& r : plane) r = u(rng) < 0.5 ? odd_rays[rng() % 6] : u(rng) / 4;
-      blend_rows(37, planes, view, view.y, view.height, base.view(), out.view());
+      blend_area(37, planes, view, base.view(), out.view(), view);
       with_sample_type(type, [&]<SampleType T>() {
         for (std::int64_t p = 0; p < view.width * view.height; ++p)
           for (int c = 0; c < channels; ++c) {
