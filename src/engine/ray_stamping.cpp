@@ -146,8 +146,19 @@ inline void add_lanes(Lanes& sum, const double* taps, double v) {
   sum += t * v;
 }
 
+// The same vector, at any double's address.
+typedef double UnalignedLanes __attribute__((vector_size(4 * sizeof(double)), aligned(sizeof(double))));
+
+// Loaded and stored a vector at a time, straight into registers: copied whole, the sums went
+// through the stack in halves, and each vector read back waited for its two halves.
 struct GroupSums {
   Lanes parts[kLanes / 4];
+  void load(const double* from) {
+    for (std::int64_t k = 0; k < kLanes / 4; ++k) parts[k] = *reinterpret_cast<const UnalignedLanes*>(from + 4 * k);
+  }
+  void store(double* to) const {
+    for (std::int64_t k = 0; k < kLanes / 4; ++k) *reinterpret_cast<UnalignedLanes*>(to + 4 * k) = parts[k];
+  }
   void add(const double* taps, double v) {
     for (std::int64_t k = 0; k < kLanes / 4; ++k) add_lanes(parts[k], taps + 4 * k, v);
   }
@@ -165,14 +176,14 @@ void gather_groups(double* dst, std::int64_t first, std::int64_t groups, LineSou
     while (end != sources.end && *end <= x0 + kLanes - 1 + line.reach) ++end;
     double* out = dst + g * kLanes;
     GroupSums sums;
-    __builtin_memcpy(&sums, out, sizeof sums);
+    sums.load(out);
     for (const std::int32_t* p = begin; p != end; ++p) {
       const double v = sources.values[p - sources.begin];
       sums.add(line.taps.data() + line.centre + x0 - *p, v);
       if (static_cast<std::uint64_t>(*p - x0) < static_cast<std::uint64_t>(kLanes))
         sums.add(line.on_source.data() + kLanes + x0 - *p, v);
     }
-    __builtin_memcpy(out, &sums, sizeof sums);
+    sums.store(out);
   }
 }
 
