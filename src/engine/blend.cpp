@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "engine/vector_versions.hpp"
@@ -45,15 +46,14 @@ inline void clamp_quad(Quad& v, const Quad& low, const Quad& high) {
   v = high < v ? high : v;
 }
 
-// Unit values in `units` become the blended samples: (1 - a) * u + a, a the blend factor of
-// the rays, scaled to the sample's range, kept within it and truncated. Where no ray adds
-// anything a sample comes back exactly. Mixed first, then narrowed: each loop in the form the
-// vector units take.
-// At most a chunk of samples.
+// At most a chunk of unit values in `units` become the blended samples: (1 - a) * u + a, a the
+// blend factor of the rays, scaled to the sample's range, kept within it and truncated. Where no
+// ray adds anything a sample comes back exactly. Mixed first, then narrowed: each loop in the
+// form the vector units take. Samples are read and written where they lie, at any alignment.
 template <typename S>
 [[gnu::always_inline]] inline void mix_integer_samples(const double* __restrict units, const double* __restrict rays,
                                                        std::int64_t count, double brightness, double scale,
-                                                       double offset, S* __restrict samples) {
+                                                       double offset, std::byte* __restrict samples) {
   double mixed[kChunkSamples];
   const Quad zero{}, one = zero + 1, range = zero + scale;
   const std::int64_t whole = count / 4 * 4;
@@ -67,11 +67,15 @@ template <typename S>
     clamp_quad(v, zero, range);
     __builtin_memcpy(mixed + i, &v, sizeof v);
   }
-  for (std::int64_t i = 0; i < whole; ++i) samples[i] = static_cast<S>(static_cast<std::int32_t>(mixed[i]));
+  for (std::int64_t i = 0; i < whole; ++i) {
+    const auto sample = static_cast<S>(static_cast<std::int32_t>(mixed[i]));
+    std::memcpy(samples + i * sizeof(S), &sample, sizeof sample);
+  }
   for (std::int64_t i = whole; i < count; ++i) {
     const double a = blend_factor(brightness, rays[i]);
     const double v = ((1 - a) * units[i] + a) * scale + offset;
-    samples[i] = static_cast<S>(std::min(std::max(v, 0.0), scale));
+    const auto sample = static_cast<S>(std::min(std::max(v, 0.0), scale));
+    std::memcpy(samples + i * sizeof(S), &sample, sizeof sample);
   }
 }
 
@@ -87,24 +91,31 @@ inline void mix_float_samples(const double* __restrict values, const double* __r
 }
 
 // One version per sample type: not every compiler makes vector versions of templates.
-ORVEX_VECTOR_VERSIONS void widen(const std::uint8_t* samples, double* units, std::int64_t count) {
-  for (std::int64_t i = 0; i < count; ++i) units[i] = Sample<SampleType::u8>::unit(samples[i]);
+template <SampleType T>
+[[gnu::always_inline]] inline void widen_to_units(const std::byte* __restrict samples, double* __restrict units,
+                                                  std::int64_t count) {
+  for (std::int64_t i = 0; i < count; ++i) units[i] = Sample<T>::unit(load_sample<T>(samples + i * sample_bytes(T)));
 }
-ORVEX_VECTOR_VERSIONS void widen(const std::uint16_t* samples, double* units, std::int64_t count) {
-  for (std::int64_t i = 0; i < count; ++i) units[i] = Sample<SampleType::u16>::unit(samples[i]);
+ORVEX_VECTOR_VERSIONS void widen(std::type_identity<std::uint8_t>, const std::byte* __restrict samples,
+                                 double* __restrict units, std::int64_t count) {
+  widen_to_units<SampleType::u8>(samples, units, count);
+}
+ORVEX_VECTOR_VERSIONS void widen(std::type_identity<std::uint16_t>, const std::byte* __restrict samples,
+                                 double* __restrict units, std::int64_t count) {
+  widen_to_units<SampleType::u16>(samples, units, count);
 }
 ORVEX_VECTOR_VERSIONS void widen(const float* samples, double* values, std::int64_t count) {
   widen_samples(samples, values, count);
 }
 void widen(const double* samples, double* values, std::int64_t count) { widen_samples(samples, values, count); }
 
-ORVEX_VECTOR_VERSIONS void mix(const double* units, const double* rays, std::int64_t count, double brightness,
-                               std::uint8_t* samples) {
-  mix_integer_samples(units, rays, count, brightness, 255.0, 0.0, samples);
+ORVEX_VECTOR_VERSIONS void mix(std::type_identity<std::uint8_t>, const double* units, const double* rays,
+                               std::int64_t count, double brightness, std::byte* samples) {
+  mix_integer_samples<std::uint8_t>(units, rays, count, brightness, 255.0, 0.0, samples);
 }
-ORVEX_VECTOR_VERSIONS void mix(const double* units, const double* rays, std::int64_t count, double brightness,
-                               std::uint16_t* samples) {
-  mix_integer_samples(units, rays, count, brightness, 65535.0, 0.5, samples);
+ORVEX_VECTOR_VERSIONS void mix(std::type_identity<std::uint16_t>, const double* units, const double* rays,
+                               std::int64_t count, double brightness, std::byte* samples) {
+  mix_integer_samples<std::uint16_t>(units, rays, count, brightness, 65535.0, 0.5, samples);
 }
 ORVEX_VECTOR_VERSIONS void mix(const double* values, const double* rays, std::int64_t count, double brightness,
                                float* samples) {
@@ -121,20 +132,27 @@ void blend_line(double brightness, std::span<const double* const> rays, std::int
                 const std::byte* base, std::byte* out) {
   using S = typename Sample<T>::type;
   constexpr int colours = colour_count(channels);
-  S samples[kChunkSamples];
+  constexpr bool integer = T == SampleType::u8 || T == SampleType::u16;
   double values[kChunkSamples];
   double sample_rays[kChunkSamples];
   for (std::int64_t x0 = 0; x0 < width; x0 += kChunkPixels) {
     const std::int64_t n = std::min(kChunkPixels, width - x0);
     const std::int64_t count = n * channels;
     const std::int64_t at = x0 * channels * static_cast<std::int64_t>(sizeof(S));
-    std::memcpy(samples, base + at, static_cast<std::size_t>(count) * sizeof(S));
     for (std::int64_t i = 0; i < n; ++i)
       for (int c = 0; c < channels; ++c)
         sample_rays[i * channels + c] = c < colours ? rays[static_cast<std::size_t>(c)][offset + x0 + i] : 0.0;
-    widen(samples, values, count);
-    mix(values, sample_rays, count, brightness, samples);
-    std::memcpy(out + at, samples, static_cast<std::size_t>(count) * sizeof(S));
+    if constexpr (integer) {
+      // All of a chunk is read before any of it is written: `out` may be `base`.
+      widen(std::type_identity<S>{}, base + at, values, count);
+      mix(std::type_identity<S>{}, values, sample_rays, count, brightness, out + at);
+    } else {
+      S samples[kChunkSamples];
+      std::memcpy(samples, base + at, static_cast<std::size_t>(count) * sizeof(S));
+      widen(samples, values, count);
+      mix(values, sample_rays, count, brightness, samples);
+      std::memcpy(out + at, samples, static_cast<std::size_t>(count) * sizeof(S));
+    }
   }
 }
 

@@ -139,7 +139,8 @@ TEST(Render, WorkedBlendValues) {
 }
 
 // The vector blend against the formula, sample by sample: rays below zero, zero, tiny and
-// saturating, views whose rows are no multiple of the vector or chunk width, every layout.
+// saturating, views whose rows are no multiple of the vector or chunk width, every layout; and
+// blended in place, as a whole-layer render is, to the same samples.
 TEST(Render, BlendedSamplesFollowTheFormula) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> u(0, 1);
@@ -169,6 +170,9 @@ TEST(Render, BlendedSamplesFollowTheFormula) {
                 << static_cast<int>(type) << " " << channels << " pixel " << p << " channel " << c;
           }
       });
+      PixelBuffer in_place = base;
+      blend_area(37, planes, view, in_place.view(), in_place.view(), {0, 0, 270, 4});
+      ASSERT_EQ(crop(in_place, view).bytes, out.bytes) << static_cast<int>(type) << " " << channels;
     }
 }
 
