@@ -1,7 +1,6 @@
 #include "engine/blend.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <span>
