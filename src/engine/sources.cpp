@@ -268,6 +268,7 @@ LayerSources collect_sources_while_filling(const ClampedSettings& settings, cons
   FilledStrips filled;
   std::exception_ptr failure;  // the worker's; read after it has ended
   std::jthread worker([&] {
+    lower_worker_priority();  // the reading thread comes first: it waits for the host
     try {
       for (std::int64_t k = 0; k < strips && filled.wait_for(k); ++k) collect_strip(k);
     } catch (...) {

@@ -1,11 +1,16 @@
 #include "engine/task_pool.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 namespace orvex {
 
@@ -51,6 +56,17 @@ void work(SharedState& state, std::int64_t count, const TaskRun& run,
 
 }  // namespace
 
+void lower_worker_priority() noexcept {
+#ifdef __linux__
+  // Ten steps, as measured in GIMP: the main thread's hand-over then keeps pace with two workers.
+  constexpr int kSteps = 10;
+  constexpr int kLowest = 19;
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, 0);  // this thread's own
+  if (errno == 0) setpriority(PRIO_PROCESS, 0, std::min(nice + kSteps, kLowest));
+#endif
+}
+
 void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(std::int64_t)>& task) {
   if (count <= 0) return;
   SharedState state;
@@ -60,7 +76,10 @@ void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(
   workers.reserve(static_cast<std::size_t>(threads));
   try {
     for (int t = 0; t < threads; ++t)
-      workers.emplace_back([&] { work(state, count, run, task); });
+      workers.emplace_back([&] {
+        lower_worker_priority();
+        work(state, count, run, task);
+      });
   } catch (...) {
     // A thread that could not start is one worker less; the others do its share.
     const std::lock_guard lock(state.mutex);

@@ -19,9 +19,15 @@ struct TaskRun {
   const std::atomic<bool>* cancel = nullptr;
 };
 
-// Runs task(0) .. task(count - 1), each once, on up to `run.threads` workers. The first
-// exception a task throws stops the handing out of further tasks and is rethrown here
-// once every worker has stopped.
+// Lowers the calling thread's priority below that of the thread that started it, where the
+// system allows it (on Linux a thread has its own nice value). Workers call it first: the thread
+// that started them may be handing their results to the host meanwhile, and starved of the
+// processor it would fall behind them. On an idle machine workers still get every free core.
+void lower_worker_priority() noexcept;
+
+// Runs task(0) .. task(count - 1), each once, on up to `run.threads` workers, which run below
+// the caller's priority. The first exception a task throws stops the handing out of further
+// tasks and is rethrown here once every worker has stopped.
 void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(std::int64_t)>& task);
 
 // Calls body(begin, end) for up to `threads` contiguous chunks of [0, count).

@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "engine/channel_rays.hpp"
 #include "engine/filter_settings.hpp"
@@ -152,6 +155,21 @@ TEST(TaskPool, ProgressComesOnTheCallingThreadOncePerTaskInOrder) {
             }}, [&](std::int64_t) { ++ran; });
   EXPECT_EQ(ran, 12);
   EXPECT_EQ(reported, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+}
+
+// The caller hands results to the host while the workers run: they must not starve it.
+TEST(TaskPool, WorkersRunBelowTheCallersPriority) {
+  const int caller = getpriority(PRIO_PROCESS, 0);
+  ASSERT_LT(caller, 19) << "run the tests at a priority that can be lowered";
+  std::mutex mutex;
+  std::vector<int> workers;
+  run_tasks(4, TaskRun{2, {}, nullptr}, [&](std::int64_t) {
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    const std::lock_guard lock(mutex);
+    workers.push_back(nice);
+  });
+  for (const int nice : workers) EXPECT_GT(nice, caller);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, 0), caller) << "the caller keeps its own";
 }
 
 TEST(TaskPool, AFailureOrACancelInAWorkerStopsTheRunAndReachesTheCaller) {
