@@ -89,12 +89,14 @@ inline void mix_float_samples(const double* __restrict values, const double* __r
   }
 }
 
-// One version per sample type: not every compiler makes vector versions of templates.
+// Integer samples, read where they lie, as unit values.
 template <SampleType T>
 [[gnu::always_inline]] inline void widen_to_units(const std::byte* __restrict samples, double* __restrict units,
                                                   std::int64_t count) {
   for (std::int64_t i = 0; i < count; ++i) units[i] = Sample<T>::unit(load_sample<T>(samples + i * sample_bytes(T)));
 }
+
+// One version per sample type: not every compiler makes vector versions of templates.
 ORVEX_VECTOR_VERSIONS void widen(std::type_identity<std::uint8_t>, const std::byte* __restrict samples,
                                  double* __restrict units, std::int64_t count) {
   widen_to_units<SampleType::u8>(samples, units, count);
