@@ -190,7 +190,8 @@ void RayField::run_rows(const Rect& view, const RenderOptions& options, Finish&&
   const std::int64_t tasks = chunk_count(blocks, options.threads);
   const auto first_block = [&](std::int64_t k) { return k * blocks / tasks; };
   FinishedTasks finished(tasks);
-  TaskRun run{options.threads, {}, options.cancel};
+  // Handing rows over takes the calling thread and the host a core; the last worker leaves it to them.
+  TaskRun run{options.threads, {}, options.cancel, static_cast<bool>(options.rows_done)};
   if (options.progress || options.rows_done)
     run.on_done = [&](std::int64_t done, std::int64_t total) {
       if (options.rows_done)

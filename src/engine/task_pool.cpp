@@ -22,6 +22,7 @@ struct SharedState {
   std::int64_t next = 0;
   std::int64_t done = 0;
   int workers_left = 0;
+  bool caller_busy = false;  // in on_done
   std::exception_ptr error;
 };
 
@@ -29,12 +30,14 @@ bool cancelled(const TaskRun& run) {
   return run.cancel && run.cancel->load(std::memory_order_relaxed);
 }
 
-void work(SharedState& state, std::int64_t count, const TaskRun& run,
+// `stands_aside`: takes no new task while the caller is in on_done.
+void work(SharedState& state, std::int64_t count, const TaskRun& run, bool stands_aside,
           const std::function<void(std::int64_t)>& task) {
   for (;;) {
     std::int64_t index = 0;
     {
-      const std::lock_guard lock(state.mutex);
+      std::unique_lock lock(state.mutex);
+      if (stands_aside) state.changed.wait(lock, [&] { return !state.caller_busy; });
       if (state.error || state.next >= count || cancelled(run)) break;
       index = state.next++;
     }
@@ -76,9 +79,9 @@ void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(
   workers.reserve(static_cast<std::size_t>(threads));
   try {
     for (int t = 0; t < threads; ++t)
-      workers.emplace_back([&] {
+      workers.emplace_back([&, stands_aside = run.spare_core_for_on_done && t > 0 && t == threads - 1] {
         lower_worker_priority();
-        work(state, count, run, task);
+        work(state, count, run, stands_aside, task);
       });
   } catch (...) {
     // A thread that could not start is one worker less; the others do its share.
@@ -97,6 +100,7 @@ void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(
     while (reported < state.done && !state.error) {
       const std::int64_t now = ++reported;
       if (!run.on_done) continue;
+      state.caller_busy = true;
       lock.unlock();
       std::exception_ptr failure;
       try {
@@ -105,6 +109,8 @@ void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(
         failure = std::current_exception();
       }
       lock.lock();
+      state.caller_busy = false;
+      state.changed.notify_all();
       if (failure && !state.error) state.error = failure;
     }
     if (state.workers_left == 0) break;

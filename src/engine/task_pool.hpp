@@ -17,6 +17,9 @@ struct TaskRun {
   std::function<void(std::int64_t done, std::int64_t total)> on_done;
   // Set from elsewhere to stop handing out tasks; run_tasks then throws Cancelled.
   const std::atomic<bool>* cancel = nullptr;
+  // One of several workers takes no new task while on_done runs, so that work done there
+  // (handing results to a host process) has a core of its own instead of sharing it.
+  bool spare_core_for_on_done = false;
 };
 
 // Lowers the calling thread's priority below that of the thread that started it, where the

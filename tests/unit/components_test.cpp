@@ -1,11 +1,13 @@
 // The engine's building blocks: settings, ray profiles and paths, per-channel rays, the task pool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -170,6 +172,40 @@ TEST(TaskPool, WorkersRunBelowTheCallersPriority) {
   });
   for (const int nice : workers) EXPECT_GT(nice, caller);
   EXPECT_EQ(getpriority(PRIO_PROCESS, 0), caller) << "the caller keeps its own";
+}
+
+// While the caller reports a task (a host takes its rows meanwhile), one of two workers starts
+// no task: at most the one it took just before the report began.
+TEST(TaskPool, OneWorkerLeavesTheCallerACoreWhileItReports) {
+  std::mutex mutex;
+  bool reporting = false;
+  std::map<std::thread::id, int> started_while_reporting;
+  int most_by_the_quieter_worker = 0;
+  std::atomic<int> ran{0};
+  const auto report = [&](std::int64_t, std::int64_t) {
+    {
+      const std::lock_guard lock(mutex);
+      started_while_reporting.clear();
+      reporting = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::lock_guard lock(mutex);
+    reporting = false;
+    if (started_while_reporting.size() == 2) {
+      const int quieter = std::min(started_while_reporting.begin()->second, started_while_reporting.rbegin()->second);
+      most_by_the_quieter_worker = std::max(most_by_the_quieter_worker, quieter);
+    }
+  };
+  run_tasks(60, TaskRun{2, report, nullptr, true}, [&](std::int64_t) {
+    {
+      const std::lock_guard lock(mutex);
+      if (reporting) ++started_while_reporting[std::this_thread::get_id()];
+    }
+    ++ran;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  });
+  EXPECT_EQ(ran, 60);
+  EXPECT_LE(most_by_the_quieter_worker, 1);
 }
 
 TEST(TaskPool, AFailureOrACancelInAWorkerStopsTheRunAndReachesTheCaller) {
