@@ -4,9 +4,9 @@ reads the layer and writes it back the same way (bench/gimp2_copy_reference.cpp)
 GIMP run, on the same generated 12 MP photo, for 8-bit, 16-bit and float layers.
 
 For each case one GIMP process loads the image again and again and times, with Script-Fu's
-clock, a load alone, a load + copy and a load + Orvex (and GIMP's Sparkle on 8-bit), --repeat
-rounds. Each call counts over the load of its own round; the table gives the median over the
-rounds. ratio = (Orvex - load) / (copy - load). Peak memory is the plug-in process's maximum
+clock, a load + copy and a load + Orvex (and GIMP's Sparkle on 8-bit), --repeat rounds. Each
+call counts over the load just before it (read off the same clock between the two); the table
+gives the median over the rounds. ratio = (Orvex - load) / (copy - load). Peak memory is the plug-in process's maximum
 resident set, from GIMP's debug wrapper running it under /usr/bin/time.
 
     /usr/bin/python3 scripts/benchmark-gimp.py --build build-release
@@ -38,27 +38,28 @@ SPARKLE = "(plug-in-sparkle RUN-NONINTERACTIVE img drw 0.01 0.5 20 4 -1 1.0 0.0 
 
 BATCH = """
 (define (now) (let ((t (gettimeofday))) (+ (car t) (/ (cadr t) 1000000.0))))
-(define (timed call)
+(define port (open-output-file "{out}"))
+; Writes (tag load call): the load with its conversion, and the call over it, in seconds.
+(define (timed tag call)
   (let* ((t0 (now)) (img (car (gimp-file-load RUN-NONINTERACTIVE "{src}" "in.png")))
          (drw (car (gimp-image-get-active-drawable img))))
     (unless (= (car (gimp-image-get-precision img)) {precision}) (gimp-image-convert-precision img {precision}))
-    (call img drw)
-    (gimp-image-delete img)
-    (- (now) t0)))
-(define port (open-output-file "{out}"))
+    (let ((t1 (now)))
+      (call img drw)
+      (write (list tag (- t1 t0) (- (now) t1)) port))
+    (gimp-image-delete img)))
 (let loop ((i 0))
   (when (< i {repeat})
-    (write (list 'load (timed (lambda (img drw) #t))) port)
-    (write (list 'copy (timed (lambda (img drw) (orvex-copy-reference RUN-NONINTERACTIVE img drw)))) port)
-    (write (list 'orvex (timed (lambda (img drw) (plugin-orvex RUN-NONINTERACTIVE img drw {settings})))) port)
+    (timed 'copy (lambda (img drw) (orvex-copy-reference RUN-NONINTERACTIVE img drw)))
+    (timed 'orvex (lambda (img drw) (plugin-orvex RUN-NONINTERACTIVE img drw {settings})))
     {sparkle}
     (loop (+ i 1))))
 (close-output-port port)
 """
 
 
-def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, list[float]], float]:
-    """Runs one batch; returns each tag's times in order and the wrapped plug-in's peak memory (MB)."""
+def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, list[tuple[float, float]]], float]:
+    """Runs one batch; returns each tag's (load, call) times in order and the wrapped plug-in's peak memory (MB)."""
     gimp = GIMPS["2"]
     env = environment(work, gimp)
     env.update(GIMP_PLUGIN_DEBUG_WRAP=f"{wrapped},run", GIMP_PLUGIN_DEBUG_WRAPPER="/usr/bin/time -f peak-kb=%M")
@@ -67,16 +68,16 @@ def gimp_run(work: Path, batch: str, wrapped: str) -> tuple[dict[str, list[float
     output = run.stdout + run.stderr
     if "executed successfully" not in output:
         raise RuntimeError(f"GIMP failed:\n{output}")
-    times: dict[str, list[float]] = {}
-    for tag, seconds in re.findall(r"\((\w+) ([\d.]+)\)", (work / "times.txt").read_text()):
-        times.setdefault(tag, []).append(float(seconds))
+    times: dict[str, list[tuple[float, float]]] = {}
+    for tag, load, call in re.findall(r"\((\w+) ([\d.]+) ([\d.]+)\)", (work / "times.txt").read_text()):
+        times.setdefault(tag, []).append((float(load), float(call)))
     return times, max((int(kb) for kb in re.findall(r"peak-kb=(\d+)", output)), default=0) / 1024
 
 
-def over_load(times: dict[str, list[float]], tag: str) -> float:
-    """The median over the rounds of a call's time minus the load timed just before it in the same round:
-    the machine's speed drifts, and a difference of minima taken in different rounds can even be negative."""
-    return statistics.median(t - load for t, load in zip(times[tag], times["load"]))
+def over_load(times: dict[str, list[tuple[float, float]]], tag: str) -> float:
+    """The median over the rounds of a call's time over the load just before it. Subtracting a load timed
+    in another round instead adds that load's spread (a tenth of a second and more) to every call."""
+    return statistics.median(call for _, call in times[tag])
 
 
 def main() -> int:
@@ -105,7 +106,7 @@ def main() -> int:
         for precision, constant in PRECISIONS.items():
             batch = BATCH.format(src=src, precision=constant, out=work / "times.txt", repeat=args.repeat,
                                  settings=settings,
-                                 sparkle=f"(write (list 'sparkle (timed (lambda (img drw) {SPARKLE}))) port)"
+                                 sparkle=f"(timed 'sparkle (lambda (img drw) {SPARKLE}))"
                                  if precision == "8-bit" else "")
             # The copy's own run first: GIMP leaves babl's cache of conversions behind, as a user's GIMP
             # always has, before the timed run.
@@ -114,7 +115,7 @@ def main() -> int:
             times, peak = gimp_run(work, batch, "orvex")
             copy, orvex = over_load(times, "copy"), over_load(times, "orvex")
             sparkle = f"{over_load(times, 'sparkle'):6.2f}s" if "sparkle" in times else ""
-            load = statistics.median(times["load"])
+            load = statistics.median(load for tag in times.values() for load, _ in tag)
             print(f"{name:50} {precision:7} {load:5.2f}s {copy:5.2f}s {orvex:5.2f}s {orvex / copy:6.2f} "
                   f"{peak:5.0f} MB {copy_peak:6.0f} MB {sparkle:>7}", flush=True)
     shutil.rmtree(work, ignore_errors=True)
