@@ -6,8 +6,8 @@ GIMP run, on the same generated 12 MP photo, for 8-bit, 16-bit and float layers.
 For each case one GIMP process loads the image again and again and times, with Script-Fu's
 clock, a load + copy and a load + Orvex (and GIMP's Sparkle on 8-bit), --repeat rounds. Each
 call counts over the load just before it (read off the same clock between the two); the table
-gives the median over the rounds. ratio = (Orvex - load) / (copy - load). Peak memory is the plug-in process's maximum
-resident set, from GIMP's debug wrapper running it under /usr/bin/time.
+gives the median over the rounds. ratio = (Orvex - load) / (copy - load). Peak memory is the
+plug-in process's maximum resident set, from GIMP's debug wrapper running it under /usr/bin/time.
 
     /usr/bin/python3 scripts/benchmark-gimp.py --build build-release
 """
