@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <stdexcept>
 #include <type_traits>
@@ -78,14 +79,18 @@ template <typename S>
   }
 }
 
-// Float samples that no ray reaches keep their bits (-0 and NaN stay as they are).
+// Float samples that no ray reaches keep their bits (-0 and NaN stay as they are). Light only
+// adds: the mix would pull a sample above 1.0 (scene-linear, HDR) down towards 1.0 and turn an
+// infinite one into NaN at full strength, so those keep their value too.
 template <typename S>
 inline void mix_float_samples(const double* __restrict values, const double* __restrict rays, std::int64_t count,
                               double brightness, S* __restrict samples) {
+  constexpr double lowest = std::numeric_limits<double>::lowest();
   for (std::int64_t i = 0; i < count; ++i) {
+    const double v = values[i];
     const double a = blend_factor(brightness, rays[i]);
-    const S mixed = static_cast<S>((1 - a) * values[i] + a);
-    samples[i] = a > 0 ? mixed : samples[i];
+    const S mixed = static_cast<S>((1 - a) * v + a);
+    samples[i] = a > 0 && v <= 1 && v >= lowest ? mixed : samples[i];
   }
 }
 

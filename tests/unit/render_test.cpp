@@ -163,7 +163,8 @@ TEST(Render, BlendedSamplesFollowTheFormula) {
             if (c < colour_count(channels)) {
               const double ray = planes[static_cast<std::size_t>(c)][static_cast<std::size_t>(p)];
               const double v = blend_value(37, Sample<T>::unit(was), ray);
-              if (type == SampleType::u8 || type == SampleType::u16 || blend_factor(37, ray) > 0)
+              const bool lit = blend_factor(37, ray) > 0 && Sample<T>::unit(was) <= 1;
+              if (type == SampleType::u8 || type == SampleType::u16 || lit)
                 want = Sample<T>::from_unit(v);
             }
             ASSERT_EQ(load_sample<T>(out.bytes.data() + (p * channels + c) * sample_bytes(T)), want)
@@ -194,6 +195,21 @@ TEST(Render, EveryPrecisionKeepsWhatNoRayReaches) {
             << static_cast<int>(type) << " sample " << i;
       }
     EXPECT_EQ(unit_value(type, out.bytes.data() + (4 * 40 + 21) * 4 * size), 1.0) << static_cast<int>(type);
+  }
+}
+
+// Light only adds: under a full-strength ray, floats above 1.0 and infinities keep their value.
+TEST(Render, RaysNeverDarkenHighOrInfiniteFloats) {
+  const double extremes[] = {8.0, 2.0, 100.0, 1.0078125, INFINITY, -INFINITY};
+  for (const SampleType type : {SampleType::f32, SampleType::f64}) {
+    PixelBuffer layer(PixelLayout{6, 1, 3, type});
+    for (int p = 0; p < 6; ++p)
+      for (int c = 0; c < 3; ++c)
+        put(layer, p * 3 + c, extremes[p]);
+    const PixelBuffer out = render_whole(edited({{"line_type", 1}, {"brightness", 100}}), {layer.view()});
+    for (int i = 0; i < 18; ++i)
+      EXPECT_EQ(unit_value(type, out.bytes.data() + i * sample_bytes(type)), extremes[i / 3])
+          << static_cast<int>(type) << " sample " << i;
   }
 }
 
