@@ -26,6 +26,11 @@
 #include "png_image.hpp"
 #include "safe_output.hpp"
 
+// The project's version as CMakeLists.txt declares it; cli.errors checks that the two agree.
+#ifndef ORVEX_VERSION
+#define ORVEX_VERSION "1.0.0"
+#endif
+
 namespace {
 
 using orvex::FilterSettings;
@@ -54,6 +59,7 @@ void usage() {
   std::puts("An existing output file is replaced only once the new one is complete.");
   std::puts("  -o DIR, --output-dir=DIR  render every input into DIR");
   std::printf("  --threads=N               worker threads, 1 to %d (default: the machine's cores)\n", kMaxThreads);
+  std::puts("  --version                 print the version and exit");
   std::puts("settings (defaults as in the plug-in; thresholds above 254 need GIMP):");
   for (const SettingDescriptor& setting : orvex::setting_descriptors())
     std::printf("  --%-15s %g  [%g - %g]\n", std::string(setting.name).c_str(), setting.default_value,
@@ -81,6 +87,7 @@ std::int32_t parse_integer(std::string_view name, const std::string& text) {
 void set_output_dir(Options& options, const std::string& dir) {
   if (options.output_dir) fail("-o is given twice");
   if (dir.empty()) fail("-o needs a directory");
+  if (dir == "-") fail("-o takes a directory, not '-'; '-' as OUTPUT.png is standard output (see --help)");
   options.output_dir = dir;
 }
 
@@ -112,6 +119,9 @@ Options parse(int argc, char** argv) {
     } else if (arg == "--help" || arg == "-h") {
       usage();
       std::exit(0);
+    } else if (arg == "--version") {
+      std::puts("orvex-render " ORVEX_VERSION);
+      std::exit(0);
     } else if (arg == "-o") {
       if (i + 1 >= argc) fail("-o needs a directory");
       set_output_dir(options, argv[++i]);
@@ -126,6 +136,9 @@ Options parse(int argc, char** argv) {
   }
   if (options.output_dir) {
     if (options.files.empty()) fail("expected input files after -o DIR (see --help)");
+    // The output is named after the input, and standard input has no name.
+    if (std::ranges::find(options.files, "-") != options.files.end())
+      fail("'-' in -o mode: standard input has no name to write under DIR (a file named '-' is ./-)");
     struct stat st {};
     if (stat(options.output_dir->c_str(), &st) != 0)
       fail("cannot use the output directory '" + *options.output_dir + "': " + std::strerror(errno));
@@ -199,8 +212,8 @@ struct Job {
 std::vector<Job> plan(const Options& options) {
   std::vector<Job> jobs;
   if (!options.output_dir) {
-    const auto stream = [](const std::string& file, const char* name) { return file == "-" ? name : file; };
-    return {{stream(options.files[0], "/dev/stdin"), stream(options.files[1], "/dev/stdout"), ""}};
+    const std::string& input = options.files[0];
+    return {{input == "-" ? "/dev/stdin" : input, options.files[1], ""}};  // write_output takes "-" itself
   }
   std::vector<FileKey> inputs, outputs;
   for (const std::string& input : options.files) {

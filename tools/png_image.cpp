@@ -32,9 +32,15 @@ struct Encoder {
   png_infop info = nullptr;
   std::vector<png_bytep> rows;
   std::vector<png_text> texts;
+  std::vector<png_unknown_chunk> colour;
   char message[kMessageSize] = "";
   ~Encoder() { png_destroy_write_struct(&png, &info); }
 };
+
+// The colour description passes through byte for byte, as chunks libpng does not interpret:
+// interpreted, an input with both sRGB and iCCP would lose both, and a lone sRGB would gain a cHRM.
+constexpr png_byte kColourChunks[] = "gAMA\0cHRM\0sRGB\0iCCP";
+constexpr int kColourChunkCount = sizeof kColourChunks / 5;
 
 void on_error(png_structp png, png_const_charp message) {
   std::snprintf(static_cast<char*>(png_get_error_ptr(png)), kMessageSize, "%s", message);
@@ -79,20 +85,13 @@ void check_memory(const orvex::PixelLayout& l, std::uint64_t limit, const std::s
 
 Metadata read_metadata(png_structp png, png_infop info) {
   Metadata m;
-  png_fixed_point gamma = 0;
-  if (png_get_gAMA_fixed(png, info, &gamma)) m.gamma = gamma;
-  std::array<png_fixed_point, 8> c{};
-  if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
-    m.chromaticities = c;
-  int intent = 0;
-  if (png_get_sRGB(png, info, &intent)) m.srgb_intent = intent;
-  png_charp icc_name = nullptr;
-  int compression = 0;
-  png_bytep profile = nullptr;
-  png_uint_32 profile_length = 0;
-  if (png_get_iCCP(png, info, &icc_name, &compression, &profile, &profile_length)) {
-    m.icc_name = icc_name;
-    m.icc_profile.assign(profile, profile + profile_length);
+  png_unknown_chunkp chunks = nullptr;
+  const int chunk_count = png_get_unknown_chunks(png, info, &chunks);
+  for (int i = 0; i < chunk_count; ++i) {
+    const png_unknown_chunk& c = chunks[i];
+    // Only where a colour chunk counts: before PLTE and IDAT.
+    if (c.location == PNG_HAVE_IHDR)
+      m.colour.push_back({reinterpret_cast<const char*>(c.name), {c.data, c.data + c.size}});
   }
   png_uint_32 x = 0, y = 0;
   if (png_get_pHYs(png, info, &x, &y, &m.resolution_unit)) m.resolution = {x, y};
@@ -112,6 +111,7 @@ Metadata read_metadata(png_structp png, png_infop info) {
 bool decode(Decoder& d, Image& image, std::uint64_t memory_limit, const std::string& path) {
   if (setjmp(png_jmpbuf(d.png))) return false;
   png_set_sig_bytes(d.png, 8);
+  png_set_keep_unknown_chunks(d.png, PNG_HANDLE_CHUNK_ALWAYS, kColourChunks, kColourChunkCount);
   // The memory check below decides; libpng's default width limit would refuse real panoramas.
   png_set_user_limits(d.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_read_info(d.png, d.info);
@@ -139,14 +139,20 @@ bool decode(Decoder& d, Image& image, std::uint64_t memory_limit, const std::str
   return true;
 }
 
+void set_colour(Encoder& e, const std::vector<RawChunk>& colour) {
+  png_set_keep_unknown_chunks(e.png, PNG_HANDLE_CHUNK_ALWAYS, kColourChunks, kColourChunkCount);
+  for (const RawChunk& chunk : colour) {
+    png_unknown_chunk& out = e.colour.emplace_back();
+    std::memcpy(out.name, chunk.type.c_str(), sizeof out.name);
+    out.data = const_cast<png_bytep>(chunk.data.data());
+    out.size = chunk.data.size();
+    out.location = PNG_HAVE_IHDR;
+  }
+  if (!e.colour.empty())
+    png_set_unknown_chunks(e.png, e.info, e.colour.data(), static_cast<int>(e.colour.size()));
+}
+
 void set_metadata(png_structp png, png_infop info, const Metadata& m, std::vector<png_text>& texts) {
-  if (m.gamma) png_set_gAMA_fixed(png, info, *m.gamma);
-  if (const auto& c = m.chromaticities)
-    png_set_cHRM_fixed(png, info, (*c)[0], (*c)[1], (*c)[2], (*c)[3], (*c)[4], (*c)[5], (*c)[6], (*c)[7]);
-  if (m.srgb_intent) png_set_sRGB(png, info, *m.srgb_intent);
-  if (!m.icc_profile.empty())
-    png_set_iCCP(png, info, m.icc_name.c_str(), PNG_COMPRESSION_TYPE_BASE, m.icc_profile.data(),
-                 static_cast<png_uint_32>(m.icc_profile.size()));
   if (m.resolution) png_set_pHYs(png, info, (*m.resolution)[0], (*m.resolution)[1], m.resolution_unit);
   for (const TextChunk& t : m.texts) {
     png_text& out = texts.emplace_back();
@@ -163,7 +169,7 @@ void set_metadata(png_structp png, png_infop info, const Metadata& m, std::vecto
 
 bool encode(Encoder& e, const Image& image) {
   if (setjmp(png_jmpbuf(e.png))) return false;
-  // Doubts about ancillary chunks (an inconsistent colour description) must not stop the write.
+  // Doubts about ancillary chunks must not stop the write.
   png_set_benign_errors(e.png, 1);
   static constexpr int kColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                          PNG_COLOR_TYPE_RGB_ALPHA};
@@ -172,6 +178,7 @@ bool encode(Encoder& e, const Image& image) {
   png_set_IHDR(e.png, e.info, static_cast<png_uint_32>(l.width), static_cast<png_uint_32>(l.height),
                wide ? 16 : 8, kColourTypes[l.channels - 1], PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  set_colour(e, image.metadata.colour);
   set_metadata(e.png, e.info, image.metadata, e.texts);
   png_write_info(e.png, e.info);
   if (wide && std::endian::native == std::endian::little) png_set_swap(e.png);

@@ -20,14 +20,16 @@ struct TextChunk {
   std::string key, text, language, translated_key;
 };
 
+// A chunk as the file holds it: its type and its data.
+struct RawChunk {
+  std::string type;
+  std::vector<std::uint8_t> data;
+};
+
 // The chunks worth keeping: since the values stay raw, the colour description still holds,
 // and resolution, text and Exif are the photographer's.
 struct Metadata {
-  std::optional<std::int32_t> gamma;                       // gAMA, times 100000
-  std::optional<std::array<std::int32_t, 8>> chromaticities;  // cHRM: white, red, green, blue x/y
-  std::optional<int> srgb_intent;                          // sRGB
-  std::string icc_name;                                    // iCCP, kept when the profile is not empty
-  std::vector<std::uint8_t> icc_profile;
+  std::vector<RawChunk> colour;  // gAMA, cHRM, sRGB and iCCP as the input has them, in its order
   std::optional<std::array<std::uint32_t, 2>> resolution;  // pHYs, per resolution_unit
   int resolution_unit = 0;
   std::vector<TextChunk> texts;

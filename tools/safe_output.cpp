@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -43,9 +42,8 @@ void finish(std::FILE* file, const std::string& path, const std::function<void(s
   if (std::fclose(file) != 0) fail(path, "", errno);
 }
 
-void write_directly(const std::string& path, const std::function<void(std::FILE*)>& write) {
-  // Like fopen "wb", without creating: an absent device or stream is an error, not a new file.
-  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+// Writes through the open descriptor `fd` (closing it), or reports why it could not be opened.
+void write_through(int fd, const std::string& path, const std::function<void(std::FILE*)>& write, bool sync) {
   if (fd < 0) fail(path, "", errno);
   std::FILE* file = fdopen(fd, "wb");
   if (!file) {
@@ -53,7 +51,12 @@ void write_directly(const std::string& path, const std::function<void(std::FILE*
     close(fd);
     fail(path, "", error);
   }
-  finish(file, path, write, false);
+  finish(file, path, write, sync);
+}
+
+void write_directly(const std::string& path, const std::function<void(std::FILE*)>& write) {
+  // Like fopen "wb", without creating: a device or FIFO that vanished is an error, not a new file.
+  write_through(open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC), path, write, false);
 }
 
 void write_replacing(const std::string& path, const std::string& target, const struct stat* old,
@@ -78,13 +81,7 @@ void write_replacing(const std::string& path, const std::string& target, const s
       umask(mask);
       fchmod(fd, 0666 & ~mask);
     }
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) {
-      const int error = errno;
-      close(fd);
-      fail(path, "", error);
-    }
-    finish(file, path, write, true);
+    write_through(fd, path, write, true);
     if (std::rename(temporary.c_str(), target.c_str()) != 0) fail(path, "", errno);
   } catch (...) {
     unlink(temporary.c_str());
@@ -117,23 +114,23 @@ void prepare_output_signals() {
 }
 
 void write_output(const std::string& path, const std::function<void(std::FILE*)>& write) {
-  if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) return write_directly(path, write);
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) fail(path, "", errno);
+  namespace fs = std::filesystem;
+  // Where the caller pointed it, never replaced: it may be a pipe, or a file opened for appending.
+  if (path == "-") return write_through(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0), path, write, false);
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (status.type() == fs::file_type::not_found) {
+    if (fs::is_symlink(fs::symlink_status(path, error))) fail(path, "it is a symbolic link to nothing");
     return write_replacing(path, path, nullptr, write);
   }
-  std::string target = path;
+  if (error) fail(path, error.message());
+  if (!fs::is_regular_file(status)) return write_directly(path, write);
   // A link stays a link: its target gets the new contents, as with a plain write.
-  if (S_ISLNK(st.st_mode)) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) fail(path, "it is a symbolic link to nothing: ", errno);
-    target = resolved;
-    std::free(resolved);
-    if (stat(target.c_str(), &st) != 0) fail(path, "", errno);
-  }
-  if (!S_ISREG(st.st_mode)) return write_directly(target, write);
-  write_replacing(path, target, &st, write);
+  const std::string target = fs::canonical(path, error).string();
+  struct stat old {};
+  if (error) fail(path, error.message());
+  if (stat(target.c_str(), &old) != 0) fail(path, "", errno);
+  write_replacing(path, target, &old, write);
 }
 
 }  // namespace orvex_tools

@@ -13,10 +13,11 @@ void prepare_output_signals();
 
 // Calls `write` with a stream for `path` and makes the result final; throws
 // std::runtime_error (or what `write` throws) on failure.
-// A regular file, also one reached through symbolic links, is written to a temporary file
-// beside it that replaces it by rename once complete and synced: the old contents stay
-// until then, and a failure removes only the temporary file. Devices, FIFOs and the
-// streams under /dev and /proc are written directly and never removed.
+// A new file, or a regular one (also one reached through symbolic links), is written to a
+// temporary file beside it that replaces it by rename once complete and synced: the old
+// contents stay until then, and a failure removes only the temporary file. Any other
+// existing file (a device, a FIFO) is written directly and never removed, and so is
+// standard output, named "-".
 void write_output(const std::string& path, const std::function<void(std::FILE*)>& write);
 
 }  // namespace orvex_tools
