@@ -5,11 +5,16 @@
 #include <libgimp/gimp.h>
 
 #include <memory>
+#include <utility>
 
 #include "host_common/failure.hpp"
 #include "host_common/i18n.hpp"
 
 namespace orvex {
+
+struct GFree {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
 
 struct GObjectUnref {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -65,16 +70,27 @@ class ClearedSelection {
   ClearedSelection(const ClearedSelection&) = delete;
   ClearedSelection& operator=(const ClearedSelection&) = delete;
 
+  // Loads the selection back now; when GIMP cannot, the saved channel stays and the failure names it.
+  void restore_or_throw() {
+    if (!restore()) throw selection_kept_failure(kept_name_.get());
+  }
+
  private:
-  void restore() {
-    if (saved_ <= 0) return;
-    gimp_selection_load(saved_);
-    gimp_image_remove_channel(image_, saved_);
-    saved_ = 0;
+  // False when the selection could not be loaded back: the saved channel is then kept, never removed.
+  bool restore() {
+    if (saved_ <= 0) return true;
+    const gint32 saved = std::exchange(saved_, 0);
+    if (!gimp_selection_load(saved)) {
+      kept_name_.reset(gimp_item_get_name(saved));
+      return false;
+    }
+    gimp_image_remove_channel(image_, saved);
+    return true;
   }
 
   gint32 image_;
   gint32 saved_ = 0;
+  std::unique_ptr<gchar, GFree> kept_name_;
 };
 
 class ProgressScope {

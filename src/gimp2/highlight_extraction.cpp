@@ -22,6 +22,13 @@ constexpr std::array<GimpChannelType, 3> kRgbComponents{GIMP_RED_CHANNEL, GIMP_G
                                                         GIMP_BLUE_CHANNEL};
 constexpr std::array<GimpChannelType, 1> kGrayComponents{GIMP_GRAY_CHANNEL};
 
+// A step that GIMP did not carry out would leave wrong sources: the call ends with GIMP's reason.
+void require(gboolean done, const char* procedure) {
+  if (done) return;
+  const bool said = gimp_get_pdb_status() != GIMP_PDB_SUCCESS;
+  throw highlight_step_failure(procedure, said ? gimp_get_pdb_error() : nullptr);
+}
+
 // 1 px at 255, one more per step above, so that higher thresholds keep only larger cores.
 gint shrink_steps(std::int32_t threshold) { return static_cast<gint>(threshold - 255.0) + 1; }
 
@@ -45,24 +52,25 @@ gint32 add_copy(gint32 drawable_id, gint32 image, const Rect& part) {
   const gint32 layer = gimp_layer_new_from_drawable(drawable_id, image);
   if (layer <= 0 || !gimp_image_insert_layer(image, layer, 0, 0))
     throw Failure(_("GIMP could not copy the layer"));
-  gimp_layer_set_offsets(layer, static_cast<gint>(-part.x), static_cast<gint>(-part.y));
-  gimp_layer_resize_to_image_size(layer);
+  require(gimp_layer_set_offsets(layer, static_cast<gint>(-part.x), static_cast<gint>(-part.y)),
+          "gimp-layer-set-offsets");
+  require(gimp_layer_resize_to_image_size(layer), "gimp-layer-resize-to-image-size");
   return layer;
 }
 
 void select_saturated_component(gint32 image, GimpChannelType component) {
   const gint32 channel = gimp_channel_new_from_component(image, component, kTempChannelName);
   if (channel <= 0) throw Failure(_("GIMP could not copy a colour component"));
-  gimp_image_insert_channel(image, channel, 0, 0);
-  gimp_drawable_threshold(channel, GIMP_HISTOGRAM_VALUE, 1.0, 1.0);
-  gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, channel, &kSaturated);
-  gimp_image_remove_channel(image, channel);
+  require(gimp_image_insert_channel(image, channel, 0, 0), "gimp-image-insert-channel");
+  require(gimp_drawable_threshold(channel, GIMP_HISTOGRAM_VALUE, 1.0, 1.0), "gimp-drawable-threshold");
+  require(gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, channel, &kSaturated), "gimp-image-select-color");
+  require(gimp_image_remove_channel(image, channel), "gimp-image-remove-channel");
 }
 
 void set_components_active(gint32 image, std::span<const GimpChannelType> components,
                            gboolean active) {
   for (const GimpChannelType component : components)
-    gimp_image_set_component_active(image, component, active);
+    require(gimp_image_set_component_active(image, component, active), "gimp-image-set-component-active");
 }
 
 // Blacks out everything but the shrunk, feathered saturated areas, in the given component
@@ -71,22 +79,22 @@ void black_out_all_but_selection(gint32 image, gint32 layer, std::int32_t thresh
                                  std::span<const GimpChannelType> colour_components,
                                  const GimpChannelType* only) {
   if (!gimp_selection_is_empty(image)) {
-    gimp_selection_shrink(image, shrink_steps(threshold));
-    gimp_selection_feather(image, kFeatherRadius);
+    require(gimp_selection_shrink(image, shrink_steps(threshold)), "gimp-selection-shrink");
+    require(gimp_selection_feather(image, kFeatherRadius), "gimp-selection-feather");
   }
   if (only) {
     set_components_active(image, colour_components, FALSE);
-    gimp_image_set_component_active(image, *only, TRUE);
+    set_components_active(image, {only, 1}, TRUE);
   }
-  gimp_selection_invert(image);
-  gimp_drawable_edit_fill(layer, GIMP_FILL_FOREGROUND);
+  require(gimp_selection_invert(image), "gimp-selection-invert");
+  require(gimp_drawable_edit_fill(layer, GIMP_FILL_FOREGROUND), "gimp-drawable-edit-fill");
   set_components_active(image, colour_components, TRUE);
 }
 
 // A fresh selection and default context per pass: black foreground, exact colour matching.
 void start_pass(gint32 image) {
-  gimp_selection_none(image);
-  gimp_context_set_defaults();
+  require(gimp_selection_none(image), "gimp-selection-none");
+  require(gimp_context_set_defaults(), "gimp-context-set-defaults");
 }
 
 // The scratch layer's pixels placed at `part` of a layer-sized buffer that is black elsewhere.
@@ -129,7 +137,7 @@ PixelBuffer extract_highlights(gint32 drawable_id, const ClampedSettings& settin
   const ContextScope context;
   if (whole_colour) {
     start_pass(image);
-    gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, copy, &kSaturated);
+    require(gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, copy, &kSaturated), "gimp-image-select-color");
     black_out_all_but_selection(image, copy, settings->threshold, components, nullptr);
   } else {
     for (const GimpChannelType& component : components) {

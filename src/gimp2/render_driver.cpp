@@ -62,6 +62,7 @@ void merge_rendered(const DrawablePixels& d) {
   }
   gimp_drawable_update(d.drawable, 0, 0, static_cast<gint>(d.pixels.layout.width),
                        static_cast<gint>(d.pixels.layout.height));
+  if (cleared) cleared->restore_or_throw();
 }
 
 GeglBuffer* layer_buffer(gint32 drawable_id) {
@@ -96,6 +97,8 @@ void check_drawable(gint32 drawable_id) {
   if (gimp_item_is_group(drawable_id))
     throw Failure(_("a layer group has no pixels of its own to render"));
   if (contents_locked(drawable_id)) throw Failure(_("the layer's contents are locked"));
+  if (!gimp_drawable_is_rgb(drawable_id) && !gimp_drawable_is_gray(drawable_id))
+    throw Failure(_("indexed layers cannot be rendered: convert the image to RGB or grayscale first"));
 }
 
 DrawablePixels read_drawable(gint32 drawable_id) {

@@ -73,8 +73,11 @@ std::string parameter_count_failure(gint count) {
 // The status, or a Failure with the reason; a declined dialog fails without one.
 GimpPDBStatusType run_procedure(gint nparams, const GimpParam* param) {
   if (nparams < 3 || param == nullptr) throw Failure(parameter_count_failure(nparams));
-  const auto run_mode = static_cast<GimpRunMode>(param[0].data.d_int32);
+  const gint32 mode = param[0].data.d_int32;
+  if (mode < GIMP_RUN_INTERACTIVE || mode > GIMP_RUN_WITH_LAST_VALS) throw run_mode_failure(mode);
+  const auto run_mode = static_cast<GimpRunMode>(mode);
   const gint32 drawable = param[2].data.d_drawable;
+  // Everything that can refuse the call does so before the dialog opens.
   check_drawable(drawable);
 
   ClampedSettings settings;
@@ -91,12 +94,7 @@ GimpPDBStatusType run_procedure(gint nparams, const GimpParam* param) {
     case GIMP_RUN_WITH_LAST_VALS:
       settings = stored_settings();
       break;
-    default:
-      break;
   }
-
-  // The menu offers RGB and gray only; other types reach here through scripts and are left alone.
-  if (!gimp_drawable_is_rgb(drawable) && !gimp_drawable_is_gray(drawable)) return GIMP_PDB_SUCCESS;
   render_drawable(drawable, settings);
   if (run_mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
   if (run_mode == GIMP_RUN_INTERACTIVE) store_settings(settings);
@@ -118,6 +116,9 @@ void run(const gchar* /*name*/, gint nparams, const GimpParam* param, gint* nret
   reason.clear();
   try {
     status = run_procedure(nparams, param);
+  } catch (const CallingFailure& failure) {
+    status = GIMP_PDB_CALLING_ERROR;
+    reason = failure.what();
   } catch (const Failure& failure) {
     reason = failure.what();
   } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #include <libgimp/gimp.h>
 
 #include <memory>
+#include <utility>
 
 #include "host_common/failure.hpp"
 #include "host_common/i18n.hpp"
@@ -84,19 +85,30 @@ class ClearedSelection : Scope {
   }
   ~ClearedSelection() { restore(); }
 
+  // Loads the selection back now; when GIMP cannot, the saved channel stays and the failure names it.
+  void restore_or_throw() {
+    if (!restore()) throw selection_kept_failure(kept_name_.get());
+  }
+
  private:
-  void restore() {
-    if (!saved_) return;
+  // False when the selection could not be loaded back: the saved channel is then kept, never removed.
+  bool restore() {
+    if (!saved_) return true;
+    GimpChannel* saved = std::exchange(saved_, nullptr);
     // Loading a channel follows the context's feathering, which is the user's to set.
     const ContextScope context;
     gimp_context_set_feather(FALSE);
-    gimp_image_select_item(image_, GIMP_CHANNEL_OP_REPLACE, GIMP_ITEM(saved_));
-    gimp_image_remove_channel(image_, saved_);
-    saved_ = nullptr;
+    if (!gimp_image_select_item(image_, GIMP_CHANNEL_OP_REPLACE, GIMP_ITEM(saved))) {
+      kept_name_.reset(gimp_item_get_name(GIMP_ITEM(saved)));
+      return false;
+    }
+    gimp_image_remove_channel(image_, saved);
+    return true;
   }
 
   GimpImage* image_;
   GimpChannel* saved_ = nullptr;
+  std::unique_ptr<gchar, GFree> kept_name_;
 };
 
 // A scratch image that never gets a display; deleted with everything in it.

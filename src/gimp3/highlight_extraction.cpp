@@ -15,6 +15,13 @@ constexpr gint kFeatherRadius = 2;
 constexpr std::array<GimpChannelType, 3> kRgbComponents{GIMP_CHANNEL_RED, GIMP_CHANNEL_GREEN, GIMP_CHANNEL_BLUE};
 constexpr std::array<GimpChannelType, 1> kGrayComponents{GIMP_CHANNEL_GRAY};
 
+// A step that GIMP did not carry out would leave wrong sources: the call ends with GIMP's reason.
+void require(gboolean done, const char* procedure) {
+  if (done) return;
+  const bool said = gimp_pdb_get_last_status(gimp_get_pdb()) != GIMP_PDB_SUCCESS;
+  throw highlight_step_failure(procedure, said ? gimp_pdb_get_last_error(gimp_get_pdb()) : nullptr);
+}
+
 // 1 px at 255, one more per step above, so that higher thresholds keep only larger cores.
 gint shrink_steps(std::int32_t threshold) { return static_cast<gint>(threshold - 255.0) + 1; }
 
@@ -33,22 +40,25 @@ GimpLayer* add_copy(GimpDrawable* drawable, GimpImage* image, const Rect& part) 
   GimpLayer* layer = gimp_layer_new_from_drawable(drawable, image);
   if (!layer || !gimp_image_insert_layer(image, layer, nullptr, 0))
     throw Failure(_("GIMP could not copy the layer"));
-  gimp_layer_set_offsets(layer, static_cast<gint>(-part.x), static_cast<gint>(-part.y));
-  gimp_layer_resize_to_image_size(layer);
+  require(gimp_layer_set_offsets(layer, static_cast<gint>(-part.x), static_cast<gint>(-part.y)),
+          "gimp-layer-set-offsets");
+  require(gimp_layer_resize_to_image_size(layer), "gimp-layer-resize-to-image-size");
   return layer;
 }
 
 void select_saturated_component(GimpImage* image, GimpChannelType component, GeglColor* white) {
   GimpChannel* channel = gimp_channel_new_from_component(image, component, kTempChannelName);
   if (!channel) throw Failure(_("GIMP could not copy a colour component"));
-  gimp_image_insert_channel(image, channel, nullptr, 0);
-  gimp_drawable_threshold(GIMP_DRAWABLE(channel), GIMP_HISTOGRAM_VALUE, 1.0, 1.0);
-  gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, GIMP_DRAWABLE(channel), white);
-  gimp_image_remove_channel(image, channel);
+  require(gimp_image_insert_channel(image, channel, nullptr, 0), "gimp-image-insert-channel");
+  require(gimp_drawable_threshold(GIMP_DRAWABLE(channel), GIMP_HISTOGRAM_VALUE, 1.0, 1.0), "gimp-drawable-threshold");
+  require(gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, GIMP_DRAWABLE(channel), white),
+          "gimp-image-select-color");
+  require(gimp_image_remove_channel(image, channel), "gimp-image-remove-channel");
 }
 
 void set_components_active(GimpImage* image, std::span<const GimpChannelType> components, gboolean active) {
-  for (const GimpChannelType component : components) gimp_image_set_component_active(image, component, active);
+  for (const GimpChannelType component : components)
+    require(gimp_image_set_component_active(image, component, active), "gimp-image-set-component-active");
 }
 
 // Blacks out everything but the shrunk, feathered saturated areas, in the given component
@@ -56,23 +66,23 @@ void set_components_active(GimpImage* image, std::span<const GimpChannelType> co
 void black_out_all_but_selection(GimpImage* image, GimpLayer* layer, std::int32_t threshold,
                                  std::span<const GimpChannelType> colour_components, const GimpChannelType* only) {
   if (!gimp_selection_is_empty(image)) {
-    gimp_selection_shrink(image, shrink_steps(threshold));
-    gimp_selection_feather(image, kFeatherRadius);
+    require(gimp_selection_shrink(image, shrink_steps(threshold)), "gimp-selection-shrink");
+    require(gimp_selection_feather(image, kFeatherRadius), "gimp-selection-feather");
   }
   if (only) {
     set_components_active(image, colour_components, FALSE);
-    gimp_image_set_component_active(image, *only, TRUE);
+    set_components_active(image, {only, 1}, TRUE);
   }
-  gimp_selection_invert(image);
-  gimp_drawable_edit_fill(GIMP_DRAWABLE(layer), GIMP_FILL_FOREGROUND);
+  require(gimp_selection_invert(image), "gimp-selection-invert");
+  require(gimp_drawable_edit_fill(GIMP_DRAWABLE(layer), GIMP_FILL_FOREGROUND), "gimp-drawable-edit-fill");
   set_components_active(image, colour_components, TRUE);
 }
 
 // A fresh selection and default context per pass: black foreground and, as in GIMP 2.10,
 // a sample threshold of 15/255 for selecting by colour.
 void start_pass(GimpImage* image) {
-  gimp_selection_none(image);
-  gimp_context_set_defaults();
+  require(gimp_selection_none(image), "gimp-selection-none");
+  require(gimp_context_set_defaults(), "gimp-context-set-defaults");
 }
 
 }  // namespace
@@ -100,7 +110,8 @@ PixelBuffer extract_highlights(GimpDrawable* drawable, const ClampedSettings& se
   const ColorOwner white(gegl_color_new("white"));
   if (whole_colour) {
     start_pass(image);
-    gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, GIMP_DRAWABLE(layer), white.get());
+    require(gimp_image_select_color(image, GIMP_CHANNEL_OP_ADD, GIMP_DRAWABLE(layer), white.get()),
+            "gimp-image-select-color");
     black_out_all_but_selection(image, layer, settings->threshold, components, nullptr);
   } else {
     for (const GimpChannelType& component : components) {

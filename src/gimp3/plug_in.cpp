@@ -1,5 +1,5 @@
 // The plug-in as GIMP 3 knows it: the procedure, its arguments, its catalogue and its run.
-#include <X11/Xlib.h>
+#include <gdk/gdk.h>
 #include <libgimp/gimp.h>
 
 #include <algorithm>
@@ -74,16 +74,20 @@ void store_in_config(GimpProcedureConfig* config, const ClampedSettings& setting
   }
 }
 
-// gimp_ui_init ends the process when no display can be opened; asking X first turns that
-// into a reason the caller sees.
+// gimp_ui_init ends the process when no display can be opened; asking GDK first, through
+// whichever of its backends can reach the display (X11 or Wayland), turns that into a reason
+// the caller sees. The probe is closed again, so gimp_ui_init still opens the display itself.
 bool display_available() {
   const gchar* name = gimp_display_name();
-  const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(name && *name ? name : nullptr), XCloseDisplay);
-  return display != nullptr;
+  GdkDisplay* display = gdk_display_open(name && *name ? name : nullptr);
+  if (!display) return false;
+  gdk_display_close(display);
+  return true;
 }
 
 // The status, or a Failure with the reason.
 GimpPDBStatusType run_procedure(GimpRunMode run_mode, GimpDrawable* drawable, GimpProcedureConfig* config) {
+  // Everything that can refuse the call does so before the dialog opens.
   check_drawable(drawable);
 
   // The config holds the caller's values, or the last values for the other run modes.
@@ -93,8 +97,6 @@ GimpPDBStatusType run_procedure(GimpRunMode run_mode, GimpDrawable* drawable, Gi
     if (!show_dialog(drawable, settings)) return GIMP_PDB_CANCEL;
     store_in_config(config, settings);
   }
-  // The menu offers RGB and gray only; other types reach here through scripts and are left alone.
-  if (!gimp_drawable_is_rgb(drawable) && !gimp_drawable_is_gray(drawable)) return GIMP_PDB_SUCCESS;
   render_drawable(drawable, settings);
   if (run_mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
   return GIMP_PDB_SUCCESS;

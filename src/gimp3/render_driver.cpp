@@ -63,6 +63,7 @@ void merge_rendered(const DrawablePixels& d) {
   }
   gimp_drawable_update(d.drawable, 0, 0, static_cast<gint>(d.pixels.layout.width),
                        static_cast<gint>(d.pixels.layout.height));
+  if (cleared) cleared->restore_or_throw();
 }
 
 GeglBuffer* layer_buffer(GimpDrawable* drawable) {
@@ -96,6 +97,8 @@ void check_drawable(GimpDrawable* drawable) {
   if (!in_image(item)) throw Failure(_("the layer is not part of an image"));
   if (gimp_item_is_group(item)) throw Failure(_("a layer group has no pixels of its own to render"));
   if (contents_locked(item)) throw Failure(_("the layer's contents are locked"));
+  if (!gimp_drawable_is_rgb(drawable) && !gimp_drawable_is_gray(drawable))
+    throw Failure(_("indexed layers cannot be rendered: convert the image to RGB or grayscale first"));
 }
 
 DrawablePixels read_drawable(GimpDrawable* drawable) {

@@ -13,4 +13,26 @@ std::string memory_failure(std::int64_t width, std::int64_t height) {
   return text;
 }
 
+CallingFailure run_mode_failure(long long run_mode) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                _("run mode %lld is not one of 0 (interactive), 1 (non-interactive) and 2 (last values)"), run_mode);
+  return CallingFailure(text);
+}
+
+Failure highlight_step_failure(const char* procedure, const char* detail) {
+  char text[512];
+  std::snprintf(text, sizeof text, _("GIMP could not carry out %s while finding the highlights"), procedure);
+  std::string reason = text;
+  if (detail && *detail) reason += std::string(": ") + detail;
+  return Failure(reason);
+}
+
+Failure selection_kept_failure(const char* channel_name) {
+  char text[512];
+  std::snprintf(text, sizeof text, _("the selection could not be loaded back; it is kept in the channel \"%s\""),
+                channel_name ? channel_name : "");
+  return Failure(text);
+}
+
 }  // namespace orvex

@@ -30,6 +30,14 @@ extern "C" gint32 gimp_selection_save(gint32 image) {
   return failing("selection-save") ? -1 : real<gint32 (*)(gint32)>("gimp_selection_save")(image);
 }
 
+extern "C" gboolean gimp_selection_load(gint32 channel) {
+  return failing("selection-load") ? FALSE : real<gboolean (*)(gint32)>("gimp_selection_load")(channel);
+}
+
+extern "C" gboolean gimp_selection_shrink(gint32 image, gint steps) {
+  return failing("selection-shrink") ? FALSE : real<gboolean (*)(gint32, gint)>("gimp_selection_shrink")(image, steps);
+}
+
 extern "C" gboolean gimp_drawable_merge_shadow(gint32 drawable, gboolean undo) {
   return failing("merge-shadow") ? FALSE : real<gboolean (*)(gint32, gboolean)>("gimp_drawable_merge_shadow")(drawable, undo);
 }
