@@ -26,11 +26,6 @@
 #include "png_image.hpp"
 #include "safe_output.hpp"
 
-// The project's version as CMakeLists.txt declares it; cli.errors checks that the two agree.
-#ifndef ORVEX_VERSION
-#define ORVEX_VERSION "1.0.0"
-#endif
-
 namespace {
 
 using orvex::FilterSettings;
