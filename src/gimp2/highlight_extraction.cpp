@@ -33,12 +33,16 @@ void require(gboolean done, const char* procedure) {
 gint shrink_steps(std::int32_t threshold) { return static_cast<gint>(threshold - 255.0) + 1; }
 
 // Float layers are copied into a 16-bit scratch image of the same TRC: the conversion
-// clamps to 0..1, so that values at or above 1.0 all count as saturated.
+// clamps to 0..1, so that values at or above 1.0 all count as saturated. So are 32-bit
+// integer layers: GIMP's fill passes their samples through single floats, which brings full
+// scale back just below 1.0, and no highlight would be left.
 GimpPrecision scratch_precision(gint32 image) {
   switch (const GimpPrecision own = gimp_image_get_precision(image)) {
+    case GIMP_PRECISION_U32_LINEAR:
     case GIMP_PRECISION_HALF_LINEAR:
     case GIMP_PRECISION_FLOAT_LINEAR:
     case GIMP_PRECISION_DOUBLE_LINEAR: return GIMP_PRECISION_U16_LINEAR;
+    case GIMP_PRECISION_U32_GAMMA:
     case GIMP_PRECISION_HALF_GAMMA:
     case GIMP_PRECISION_FLOAT_GAMMA:
     case GIMP_PRECISION_DOUBLE_GAMMA: return GIMP_PRECISION_U16_GAMMA;

@@ -27,10 +27,12 @@ gint shrink_steps(std::int32_t threshold) { return static_cast<gint>(threshold -
 
 // Floating-point layers are copied into a 16-bit scratch image of the same TRC (linear,
 // non-linear and perceptual keep their place in the hundreds): the conversion clamps to 0..1,
-// so that values at or above 1.0 all count as saturated.
+// so that values at or above 1.0 all count as saturated. So are 32-bit integer layers: GIMP's
+// fill passes their samples through single floats, which brings full scale back just below
+// 1.0, and no highlight would be left.
 GimpPrecision scratch_precision(GimpImage* image) {
   const GimpPrecision own = gimp_image_get_precision(image);
-  if (own < GIMP_PRECISION_HALF_LINEAR) return own;
+  if (own < GIMP_PRECISION_U32_LINEAR) return own;
   return static_cast<GimpPrecision>(GIMP_PRECISION_U16_LINEAR + own % 100);
 }
 
