@@ -1,5 +1,8 @@
 #include "gegl_io/buffer_pixels.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -48,6 +51,18 @@ TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::
   const std::string own_type = babl_get_name(babl_format_get_type(own_format, 0));
   const Babl* format = own_type == type_name(type) ? own_format : with_type(own_format, type);
   return {format, {width, height, babl_format_get_n_components(format), type}};
+}
+
+void reserve_transfer_memory(GeglBuffer* buffer) {
+  guint64 cache_bytes = 0;
+  g_object_get(gegl_config(), "tile-cache-size", &cache_bytes, nullptr);
+  const GeglRectangle* extent = gegl_buffer_get_extent(buffer);
+  const auto buffer_bytes = static_cast<guint64>(extent->width) * static_cast<guint64>(extent->height) *
+                            static_cast<guint64>(babl_format_get_bytes_per_pixel(gegl_buffer_get_format(buffer)));
+  // Taken and given back at once; the volatile store keeps the compiler from leaving out the pair.
+  void* volatile reserved = std::malloc(static_cast<std::size_t>(std::min(cache_bytes, buffer_bytes)) + 1);
+  if (!reserved) throw std::bad_alloc();
+  std::free(reserved);
 }
 
 PixelBuffer read_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format) {

@@ -24,6 +24,11 @@ struct TransferFormat {
 // holds them exactly.
 TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::int64_t height);
 
+// Throws std::bad_alloc when the memory that moving all of `buffer` through GEGL takes (its tile
+// cache holds every tile fetched from or written to GIMP, up to the cache's size) cannot be had
+// now. GEGL ends the process on a failed allocation, so this is asked before a transfer starts.
+void reserve_transfer_memory(GeglBuffer* buffer);
+
 // The rectangle's pixels; outside the buffer's extent they are zero.
 PixelBuffer read_pixels(GeglBuffer* buffer, const Rect& rect, const TransferFormat& format);
 

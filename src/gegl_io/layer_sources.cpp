@@ -15,6 +15,7 @@ constexpr std::int64_t kStripRows = 64;
 LayerSources read_layer_and_sources(GeglBuffer* layer, const TransferFormat& format, PixelBuffer& pixels,
                                     const std::optional<PixelBuffer>& mask, const ClampedSettings& settings,
                                     int threads, const HighlightFinder& find_highlights) {
+  reserve_transfer_memory(layer);
   const MutablePixels view = pixels.view();
   const auto read = [&](std::int64_t first, std::int64_t count) { read_rows(layer, format, view, first, count); };
   const ConstPixels mask_view = mask ? mask->view() : ConstPixels{};

@@ -104,6 +104,7 @@ void check_drawable(gint32 drawable_id) {
 DrawablePixels read_drawable(gint32 drawable_id) {
   DrawablePixels d = unread_drawable(drawable_id);
   const BufferOwner layer(layer_buffer(drawable_id));
+  reserve_transfer_memory(layer.get());
   read_rows(layer.get(), d.format, d.pixels.view(), 0, d.pixels.layout.height);
   return d;
 }
@@ -131,6 +132,7 @@ void render_drawable(gint32 drawable_id, const ClampedSettings& settings) {
 
     const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
     if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
+    reserve_transfer_memory(shadow.get());
     RenderOptions options(threads);
     options.progress = [](double fraction) { gimp_progress_update(fraction); };
     // Finished rows go into the shadow while the workers go on; the drawable changes only at the merge.

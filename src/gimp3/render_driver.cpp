@@ -104,6 +104,7 @@ void check_drawable(GimpDrawable* drawable) {
 DrawablePixels read_drawable(GimpDrawable* drawable) {
   DrawablePixels d = unread_drawable(drawable);
   const BufferOwner layer(layer_buffer(drawable));
+  reserve_transfer_memory(layer.get());
   read_rows(layer.get(), d.format, d.pixels.view(), 0, d.pixels.layout.height);
   return d;
 }
@@ -130,6 +131,7 @@ void render_drawable(GimpDrawable* drawable, const ClampedSettings& settings) {
 
     const BufferOwner shadow(gimp_drawable_get_shadow_buffer(d.drawable));
     if (!shadow) throw Failure(_("GIMP refused to take the rendered pixels"));
+    reserve_transfer_memory(shadow.get());
     RenderOptions options(threads);
     options.progress = [](double fraction) { gimp_progress_update(fraction); };
     // Finished rows go into the shadow while the workers go on; the drawable changes only at the merge.
