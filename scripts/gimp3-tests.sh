@@ -26,6 +26,8 @@ started=$SECONDS
 cmake -S /src -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVEX_HOST=gimp3 -DORVEX_BUILD_BENCHMARKS=OFF
 cmake --build "$build" -j "$jobs"
 echo "gimp3-tests: built in $((SECONDS - started)) s"
+# The dialog's display check goes through GDK, whichever backend GIMP runs on (X11 or Wayland).
+! objdump -p "$build/src/gimp3/orvex" | grep -q 'NEEDED.*libX11' || fail "the plug-in links libX11 itself"
 started=$SECONDS
 # cli.png wants gAMA before iCCP, and Debian 13's libpng 1.6.48 writes it after: that check runs on the host.
 whole=0
