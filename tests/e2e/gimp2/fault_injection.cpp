@@ -35,7 +35,8 @@ extern "C" gboolean gimp_selection_load(gint32 channel) {
 }
 
 extern "C" gboolean gimp_selection_shrink(gint32 image, gint steps) {
-  return failing("selection-shrink") ? FALSE : real<gboolean (*)(gint32, gint)>("gimp_selection_shrink")(image, steps);
+  if (failing("selection-shrink")) return FALSE;
+  return real<gboolean (*)(gint32, gint)>("gimp_selection_shrink")(image, steps);
 }
 
 extern "C" gboolean gimp_drawable_merge_shadow(gint32 drawable, gboolean undo) {
