@@ -82,10 +82,10 @@ void add_scale_entry(GtkTable* table, const ControlRow& control, ControlBinding&
 
 void add_threshold_type_group(GtkTable* table, DialogModel& model) {
   GtkWidget* frame = gimp_int_radio_group_new(
-      TRUE, _("Threshold Type"), G_CALLBACK(on_threshold_type_toggled), &model, model.settings->threshold_type,
-      _("Each of RGB"), 0, nullptr,
-      _("RGB Average"), 1, nullptr,
-      _("Weighted RGB Agerage"), 2, nullptr,
+      TRUE, _(kThresholdTypeTitle), G_CALLBACK(on_threshold_type_toggled), &model, model.settings->threshold_type,
+      _(kThresholdTypeLabels[0]), 0, nullptr,
+      _(kThresholdTypeLabels[1]), 1, nullptr,
+      _(kThresholdTypeLabels[2]), 2, nullptr,
       static_cast<const char*>(nullptr));
   gtk_table_attach_defaults(table, frame, 1, 2, kThresholdTypeRow, kThresholdTypeRow + 1);
 }

@@ -28,14 +28,14 @@ struct ControlRow {
 inline constexpr int kThresholdTypeRow = 2;
 inline constexpr const char* kThresholdTypeTitle = N_("Threshold Type");
 inline constexpr std::array<const char*, 3> kThresholdTypeLabels = {
-    N_("Each of RGB"), N_("RGB Average"), N_("Weighted RGB Agerage")};
+    N_("Each of RGB"), N_("RGB Average"), N_("Weighted RGB Average")};
 
 inline constexpr std::array<ControlRow, 12> kControls = {{
     {DialogPage::general, 0, N_("Brightness"), N_("Brightness of Orvex Lines"), "brightness", 1, 5, 1},
     {DialogPage::general, 1, N_("Threshold"), N_("Threshold for Highlight"), "threshold", 1, 2.55, 0},
     {DialogPage::general, 3, N_("Angle"), N_("Angle of Orvex Lines"), "angle", 1, 11.25, 1},
     {DialogPage::general, 4, N_("Line Type"), N_("Type of Orvex"), "line_type", 1, 1, 0},
-    {DialogPage::highlight, 0, N_("H0 Density"), N_("Hightlight0 Density"), "h0_density", 1, 5, 1},
+    {DialogPage::highlight, 0, N_("H0 Density"), N_("Highlight0 Density"), "h0_density", 1, 5, 1},
     {DialogPage::highlight, 1, N_("H0 Extent"), N_("Highlight0 Extent"), "h0_extent", 1, 5, 1},
     {DialogPage::highlight, 2, N_("H1 Density"), N_("Highlight1 Density"), "h1_density", 1, 5, 1},
     {DialogPage::highlight, 3, N_("H1 Extent"), N_("Highlight1 Extent"), "h1_extent", 1, 5, 1},
