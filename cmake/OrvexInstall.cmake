@@ -64,6 +64,7 @@ else()
   set(plugin_destination plug-ins/orvex)
 endif()
 install(TARGETS orvex DESTINATION ${plugin_destination} COMPONENT plugin)
+install(DIRECTORY ${ORVEX_HELP_DIR}/ DESTINATION ${plugin_destination}/help COMPONENT plugin)
 
 if(ORVEX_PLUGIN_HOST STREQUAL "gimp3")
   foreach(lang catalogue IN ZIP_LISTS ORVEX_LANGUAGES ORVEX_CATALOGUES)

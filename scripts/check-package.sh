@@ -39,6 +39,7 @@ mapfile -t languages < <(grep -v -e '^#' -e '^$' "$root/po/LINGUAS")
 expected=$({
   echo ".$plugin"
   for lang in "${languages[@]}"; do echo ".$locale_dir/$lang/LC_MESSAGES/gimp20-orvex.mo"; done
+  (cd "$root/data/help" && find . -type f | sed "s|^\.|.$(dirname "$plugin")/help|")
 } | sort)
 contents=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
 [[ "$contents" == "$expected" ]] ||
@@ -46,7 +47,7 @@ contents=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
 depends=$(dpkg-deb --field "$deb" Depends)
 [[ "$depends" == *"gimp (>= 2.10)"* ]] || fail "Depends lacks gimp (>= 2.10): $depends"
 [[ "$depends" == *libgimp2.0* ]] || fail "Depends lacks the shared libraries (libgimp2.0): $depends"
-echo "check-package: $(basename "$deb") holds the plug-in and ${#languages[@]} catalogues"
+echo "check-package: $(basename "$deb") holds the plug-in, its help pages and ${#languages[@]} catalogues"
 echo "check-package: Depends: $depends"
 
 trap 'installed && dpkg --remove "$package" >/dev/null' EXIT

@@ -50,7 +50,10 @@ rm -f "$pack"/${package}_*.deb
 (cd "$pack" && cpack -G DEB >/dev/null)
 deb=$(ls "$pack"/${package}_*.deb)
 folder=$(pkg-config --variable=gimplibdir gimp-3.0)/plug-ins/orvex
-expected=$(printf '.%s\n' "$folder/orvex" $(sed -n 's|^\([a-z_]*\)$|'"$folder"'/locale/\1/LC_MESSAGES/gimp20-orvex.mo|p' /src/po/LINGUAS) | sort)
+expected=$({
+  printf '.%s\n' "$folder/orvex" $(sed -n 's|^\([a-z_]*\)$|'"$folder"'/locale/\1/LC_MESSAGES/gimp20-orvex.mo|p' /src/po/LINGUAS)
+  (cd /src/data/help && find . -type f | sed "s|^\.|.$folder/help|")
+} | sort)
 contents=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
 [[ "$contents" == "$expected" ]] || fail "$deb holds"$'\n'"$contents"$'\n'"expected"$'\n'"$expected"
 depends=$(dpkg-deb --field "$deb" Depends)

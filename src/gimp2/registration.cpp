@@ -3,8 +3,10 @@
 #include <libgimp/gimp.h>
 
 #include <array>
+#include <memory>
 #include <string>
 
+#include "gimp2/gimp_owners.hpp"
 #include "host_common/procedure.hpp"
 
 namespace orvex {
@@ -32,6 +34,13 @@ std::array<GimpParamDef, kParamCount> host_params() {
   return defs;
 }
 
+void register_help() {
+  const std::unique_ptr<gchar, GFree> folder(g_path_get_dirname(gimp_get_progname()));
+  const std::unique_ptr<gchar, GFree> path(g_build_filename(folder.get(), kHelpFolder, nullptr));
+  const std::unique_ptr<gchar, GFree> uri(g_filename_to_uri(path.get(), nullptr, nullptr));
+  if (uri) gimp_plugin_help_register(kHelpDomain, uri.get());
+}
+
 }  // namespace
 
 void query() {
@@ -43,6 +52,7 @@ void query() {
                          kMenuLabel, kImageTypes.data(), GIMP_PLUGIN,
                          static_cast<gint>(kParamCount), 0, params.data(), nullptr);
   gimp_plugin_menu_register(name.c_str(), kMenuPath.data());
+  register_help();
 }
 
 }  // namespace orvex

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "gimp3/dialog.hpp"
+#include "gimp3/gimp_owners.hpp"
 #include "gimp3/render_driver.hpp"
 #include "host_common/dialog_controls.hpp"
 #include "host_common/failure.hpp"
@@ -143,8 +144,12 @@ struct _OrvexPlugIn {
 
 G_DEFINE_TYPE(OrvexPlugIn, orvex_plug_in, GIMP_TYPE_PLUG_IN)
 
-static GList* orvex_plug_in_query_procedures(GimpPlugIn*) {
-  return g_list_append(nullptr, g_strdup(orvex::kProcedureName.data()));
+static GList* orvex_plug_in_query_procedures(GimpPlugIn* plug_in) {
+  using namespace orvex;
+  const std::unique_ptr<gchar, GFree> folder(g_path_get_dirname(gimp_get_progname()));
+  const GObjectOwner<GFile> help(g_file_new_build_filename(folder.get(), kHelpFolder, nullptr));
+  gimp_plug_in_set_help_domain(plug_in, kHelpDomain, help.get());
+  return g_list_append(nullptr, g_strdup(kProcedureName.data()));
 }
 
 // GIMP 3 does not translate registrations itself: the texts go in translated, under the

@@ -24,6 +24,10 @@ inline constexpr std::string_view kMenuPath = "<Image>/Filters/Vandelkit/";
 inline constexpr std::string_view kImageTypes = "RGB*, GRAY*";
 inline constexpr std::string_view kAuthor = "Orvex developers <orvex-dev@users.noreply.example.org>";
 inline constexpr std::string_view kDate = "2015";
+// The help pages lie beside the executable, in help/<language>/, under this help domain; the dialog's
+// Help button and F1 open the page of the help ID kProcedureName there, offline.
+inline constexpr const char* kHelpDomain = "plugin-orvex";
+inline constexpr const char* kHelpFolder = "help";
 
 inline constexpr std::size_t kParamCount = 16;
 inline constexpr std::size_t kFirstSettingParam = 3;

@@ -163,10 +163,15 @@ def main() -> int:
                              *(() if args.installed else (("orvex", args.plugin),))):
         (work / "profile/plug-ins" / name).mkdir(parents=True, exist_ok=True)
         shutil.copy(executable, work / "profile/plug-ins" / name / name)
+    if not args.installed:  # the help pages lie beside the plug-in, as installed
+        shutil.copytree(args.plugin.parent / "help", work / "profile/plug-ins/orvex/help")
     if args.gimp == "3" and not args.installed and args.catalogues.is_dir():  # GIMP 3 reads them beside the plug-in
         shutil.copytree(args.catalogues, work / "profile/plug-ins/orvex/locale")
     env = environment(work, gimp)
     env.update({k: fill(v) for k, v in area.get("env", {}).items()})
+    for name, text in area.get("files", {}).items():  # relative to the work folder, e.g. the profile's gimprc
+        (work / name).parent.mkdir(parents=True, exist_ok=True)
+        (work / name).write_text(fill(text))
     if "wrap" in area:
         env.update(GIMP_PLUGIN_DEBUG_WRAP="orvex,run", GIMP_PLUGIN_DEBUG_WRAPPER=fill(area["wrap"]))
 
