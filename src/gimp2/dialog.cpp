@@ -11,6 +11,7 @@
 #include "gimp2/preview_pane.hpp"
 #include "gimp2/window_icon.hpp"
 #include "host_common/dialog_controls.hpp"
+#include "host_common/dialog_memory.hpp"
 
 namespace orvex {
 
@@ -22,6 +23,7 @@ constexpr const char* kRole = "plugin-orvex";
 constexpr const char* kHelpId = "plugin-orvex";
 constexpr const char* kProgramName = "orvex";
 
+constexpr gint kResponseReset = 1;
 constexpr gint kScaleWidth = 200;
 constexpr gint kDefaultSpinWidth = 0;
 
@@ -44,6 +46,13 @@ struct DialogModel {
 struct ControlBinding {
   DialogModel* model;
   const SettingDescriptor* descriptor;
+  GtkAdjustment* adjustment;
+};
+
+// What Reset puts back besides the scales.
+struct DialogControls {
+  std::array<ControlBinding, kControls.size()> bindings{};
+  GtkRadioButton* threshold_type = nullptr;  // one button of the group
 };
 
 const SettingDescriptor& spec_named(std::string_view name) {
@@ -73,14 +82,22 @@ void on_threshold_type_toggled(GtkToggleButton* button, DialogModel* model) {
 // Connected only after creation, so that building the dialog renders nothing.
 void add_scale_entry(GtkTable* table, const ControlRow& control, ControlBinding& binding) {
   const SettingDescriptor& setting = *binding.descriptor;
-  GtkObject* adjustment = gimp_scale_entry_new(
+  GtkObject* const adjustment = gimp_scale_entry_new(
       table, 0, control.row, _(control.label), kScaleWidth, kDefaultSpinWidth,
       setting_value(binding.model->settings.values(), setting), setting.lower, setting.upper,
       control.step, control.page_step, control.digits, TRUE, 0, 0, _(control.tooltip), nullptr);
+  binding.adjustment = GTK_ADJUSTMENT(adjustment);
   g_signal_connect(adjustment, "value-changed", G_CALLBACK(on_value_changed), &binding);
 }
 
-void add_threshold_type_group(GtkTable* table, DialogModel& model) {
+GtkRadioButton* first_radio_button(GtkWidget* frame) {
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(frame))));
+  GtkRadioButton* button = children ? GTK_RADIO_BUTTON(children->data) : nullptr;
+  g_list_free(children);
+  return button;
+}
+
+GtkRadioButton* add_threshold_type_group(GtkTable* table, DialogModel& model) {
   GtkWidget* frame = gimp_int_radio_group_new(
       TRUE, _(kThresholdTypeTitle), G_CALLBACK(on_threshold_type_toggled), &model, model.settings->threshold_type,
       _(kThresholdTypeLabels[0]), 0, nullptr,
@@ -88,6 +105,36 @@ void add_threshold_type_group(GtkTable* table, DialogModel& model) {
       _(kThresholdTypeLabels[2]), 2, nullptr,
       static_cast<const char*>(nullptr));
   gtk_table_attach_defaults(table, frame, 1, 2, kThresholdTypeRow, kThresholdTypeRow + 1);
+  return first_radio_button(frame);
+}
+
+// Every control to its default; their signals bring the settings and the preview along.
+void reset_to_defaults(DialogModel& model, DialogControls& controls) {
+  const FilterSettings defaults = default_settings();
+  for (const ControlBinding& binding : controls.bindings)
+    gtk_adjustment_set_value(binding.adjustment, setting_value(defaults, *binding.descriptor));
+  if (controls.threshold_type) gimp_int_radio_group_set_active(controls.threshold_type, defaults.threshold_type);
+  model.settings = ClampedSettings();
+  model.preview.invalidate();
+}
+
+DialogMemory remembered() {
+  const std::unique_ptr<GimpParasite, void (*)(GimpParasite*)> parasite(gimp_get_parasite(kDialogMemoryParasite),
+                                                                       gimp_parasite_free);
+  if (!parasite) return {};
+  return parse_dialog_memory({static_cast<const char*>(gimp_parasite_data(parasite.get())),
+                              static_cast<std::size_t>(gimp_parasite_data_size(parasite.get()))});
+}
+
+void remember(GtkWindow* window) {
+  DialogMemory memory;
+  gtk_window_get_size(window, &memory.width, &memory.height);
+  const std::string text = format_dialog_memory(memory);
+  const std::unique_ptr<GimpParasite, void (*)(GimpParasite*)> parasite(
+      gimp_parasite_new(kDialogMemoryParasite, GIMP_PARASITE_PERSISTENT, static_cast<guint32>(text.size()),
+                        text.data()),
+      gimp_parasite_free);
+  gimp_attach_parasite(parasite.get());
 }
 
 GtkTable* add_page_table(GtkWidget* page_box, int rows) {
@@ -101,15 +148,17 @@ GtkTable* add_page_table(GtkWidget* page_box, int rows) {
 GtkWidget* new_dialog() {
   return gimp_dialog_new(kTitle, kRole, nullptr, static_cast<GtkDialogFlags>(0),
                          gimp_standard_help_func, kHelpId,
+                         GIMP_STOCK_RESET, kResponseReset,
                          "gtk-cancel", GTK_RESPONSE_CANCEL,
                          "gtk-ok", GTK_RESPONSE_OK,
                          static_cast<const char*>(nullptr));
 }
 
-void build_dialog(GtkWidget* dialog, DialogModel& model, std::array<ControlBinding, kControls.size()>& bindings) {
+void build_dialog(GtkWidget* dialog, DialogModel& model, DialogControls& controls) {
   GtkWindow* window = GTK_WINDOW(dialog);
   set_window_icon(window);
-  gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
+  gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), kResponseReset, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL,
+                                          -1);
   gimp_window_set_transient(window);
 
   GtkWidget* main_box = gtk_vbox_new(FALSE, 12);
@@ -128,10 +177,10 @@ void build_dialog(GtkWidget* dialog, DialogModel& model, std::array<ControlBindi
     GtkTable* table = add_page_table(page_box, layout.rows);
     for (int row = 0; row < layout.rows; ++row) {
       if (layout.page == DialogPage::general && row == kThresholdTypeRow) {
-        add_threshold_type_group(table, model);
+        controls.threshold_type = add_threshold_type_group(table, model);
       } else if (const ControlRow* control = control_at(layout.page, row)) {
-        ControlBinding& binding = bindings[static_cast<std::size_t>(control - kControls.data())];
-        binding = {&model, &spec_named(control->setting)};
+        ControlBinding& binding = controls.bindings[static_cast<std::size_t>(control - kControls.data())];
+        binding = {&model, &spec_named(control->setting), nullptr};
         add_scale_entry(table, *control, binding);
       }
     }
@@ -143,11 +192,17 @@ void build_dialog(GtkWidget* dialog, DialogModel& model, std::array<ControlBindi
 bool show_dialog(gint32 drawable, ClampedSettings& settings) {
   gimp_ui_init(kProgramName, TRUE);
   DialogModel model{settings, PreviewPane(drawable, settings)};
-  std::array<ControlBinding, kControls.size()> bindings{};
+  DialogControls controls;
   const OwnedDialog dialog(new_dialog());
-  build_dialog(dialog.get(), model, bindings);
+  build_dialog(dialog.get(), model, controls);
+  if (const DialogMemory memory = remembered(); memory.width > 0)
+    gtk_window_set_default_size(GTK_WINDOW(dialog.get()), memory.width, memory.height);
   gtk_widget_show_all(dialog.get());
-  return gimp_dialog_run(GIMP_DIALOG(dialog.get())) == GTK_RESPONSE_OK;
+  gint response = gimp_dialog_run(GIMP_DIALOG(dialog.get()));
+  for (; response == kResponseReset; response = gimp_dialog_run(GIMP_DIALOG(dialog.get())))
+    reset_to_defaults(model, controls);
+  remember(GTK_WINDOW(dialog.get()));
+  return response == GTK_RESPONSE_OK;
 }
 
 }  // namespace orvex

@@ -10,6 +10,7 @@
 #include "gimp3/gimp_owners.hpp"
 #include "gimp3/preview_pane.hpp"
 #include "host_common/dialog_controls.hpp"
+#include "host_common/dialog_memory.hpp"
 #include "window_icon_stream.hpp"
 
 namespace orvex {
@@ -23,6 +24,7 @@ constexpr const char* kHelpId = "plugin-orvex";
 constexpr const char* kProgramName = "orvex";
 // The buttons' words are GIMP's own, translated in its catalogue.
 constexpr const char* kGimpDomain = "gimp30-libgimp";
+constexpr gint kResponseReset = 1;
 constexpr gint kScaleWidth = 200;
 
 struct WidgetDestroyer {
@@ -55,6 +57,13 @@ struct DialogModel {
 struct ControlBinding {
   DialogModel* model;
   const SettingDescriptor* descriptor;
+  GimpLabelSpin* spin;
+};
+
+// What Reset puts back besides the scales.
+struct DialogControls {
+  std::array<ControlBinding, kControls.size()> bindings{};
+  GtkRadioButton* threshold_type = nullptr;  // one button of the group
 };
 
 void on_value_changed(GimpLabelSpin* spin, ControlBinding* binding) {
@@ -78,8 +87,46 @@ GtkWidget* new_scale_entry(const ControlRow& control, ControlBinding& binding, G
   gimp_help_set_help_data(entry, _(control.tooltip), nullptr);
   gtk_widget_set_size_request(GTK_WIDGET(gimp_scale_entry_get_range(GIMP_SCALE_ENTRY(entry))), kScaleWidth, -1);
   gtk_size_group_add_widget(labels, gimp_labeled_get_label(GIMP_LABELED(entry)));
+  binding.spin = GIMP_LABEL_SPIN(entry);
   g_signal_connect(entry, "value-changed", G_CALLBACK(on_value_changed), &binding);
   return entry;
+}
+
+GtkRadioButton* first_radio_button(GtkWidget* frame) {
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(frame))));
+  GtkRadioButton* button = children ? GTK_RADIO_BUTTON(children->data) : nullptr;
+  g_list_free(children);
+  return button;
+}
+
+// Every control to its default; their signals bring the settings and the preview along.
+void reset_to_defaults(DialogModel& model, DialogControls& controls) {
+  const FilterSettings defaults = default_settings();
+  for (const ControlBinding& binding : controls.bindings)
+    gimp_label_spin_set_value(binding.spin, setting_value(defaults, *binding.descriptor));
+  if (controls.threshold_type) gimp_int_radio_group_set_active(controls.threshold_type, defaults.threshold_type);
+  model.settings = ClampedSettings();
+  model.preview.invalidate();
+}
+
+using ParasiteOwner = std::unique_ptr<GimpParasite, void (*)(GimpParasite*)>;
+
+DialogMemory remembered() {
+  const ParasiteOwner parasite(gimp_get_parasite(kDialogMemoryParasite), gimp_parasite_free);
+  if (!parasite) return {};
+  guint32 size = 0;
+  const auto* data = static_cast<const char*>(gimp_parasite_get_data(parasite.get(), &size));
+  return parse_dialog_memory({data, size});
+}
+
+void remember(GtkWindow* window) {
+  DialogMemory memory;
+  gtk_window_get_size(window, &memory.width, &memory.height);
+  const std::string text = format_dialog_memory(memory);
+  const ParasiteOwner parasite(gimp_parasite_new(kDialogMemoryParasite, GIMP_PARASITE_PERSISTENT,
+                                                 static_cast<guint32>(text.size()), text.data()),
+                               gimp_parasite_free);
+  gimp_attach_parasite(parasite.get());
 }
 
 GtkWidget* new_threshold_type_group(DialogModel& model) {
@@ -98,9 +145,11 @@ void set_window_icon(GtkWindow* window) {
 
 GtkWidget* new_dialog() {
   GtkWidget* dialog = gimp_dialog_new(kTitle, kRole, nullptr, static_cast<GtkDialogFlags>(0), gimp_standard_help_func,
-                                      kHelpId, g_dgettext(kGimpDomain, "_Cancel"), GTK_RESPONSE_CANCEL,
+                                      kHelpId, g_dgettext(kGimpDomain, "_Reset"), kResponseReset,
+                                      g_dgettext(kGimpDomain, "_Cancel"), GTK_RESPONSE_CANCEL,
                                       g_dgettext(kGimpDomain, "_OK"), GTK_RESPONSE_OK, static_cast<const char*>(nullptr));
-  gimp_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
+  gimp_dialog_set_alternative_button_order(GTK_DIALOG(dialog), kResponseReset, GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL,
+                                           -1);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
   set_window_icon(GTK_WINDOW(dialog));
   // Under gimp-console there is no GIMP window to stay above (and asking for one is an error).
@@ -109,7 +158,7 @@ GtkWidget* new_dialog() {
   return dialog;
 }
 
-void build_dialog(GtkWidget* dialog, DialogModel& model, std::array<ControlBinding, kControls.size()>& bindings) {
+void build_dialog(GtkWidget* dialog, DialogModel& model, DialogControls& controls) {
   GtkWidget* main_box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
   gtk_container_set_border_width(GTK_CONTAINER(main_box), 12);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), main_box, TRUE, TRUE, 0);
@@ -124,12 +173,16 @@ void build_dialog(GtkWidget* dialog, DialogModel& model, std::array<ControlBindi
     gtk_container_set_border_width(GTK_CONTAINER(page), 6);
     gtk_notebook_append_page(GTK_NOTEBOOK(notebook), page, gtk_label_new(_(layout.tab)));
     for (int row = 0; row < layout.rows; ++row) {
-      if (layout.page == DialogPage::general && row == kThresholdTypeRow)
-        gtk_box_pack_start(GTK_BOX(page), new_threshold_type_group(model), FALSE, FALSE, 0);
+      if (layout.page == DialogPage::general && row == kThresholdTypeRow) {
+        GtkWidget* group = new_threshold_type_group(model);
+        controls.threshold_type = first_radio_button(group);
+        gtk_box_pack_start(GTK_BOX(page), group, FALSE, FALSE, 0);
+      }
       for (std::size_t i = 0; i < kControls.size(); ++i) {
         if (kControls[i].page != layout.page || kControls[i].row != row) continue;
-        bindings[i] = {&model, &spec_named(kControls[i].setting)};
-        gtk_box_pack_start(GTK_BOX(page), new_scale_entry(kControls[i], bindings[i], labels.get()), FALSE, FALSE, 0);
+        ControlBinding& binding = controls.bindings[i];
+        binding = {&model, &spec_named(kControls[i].setting), nullptr};
+        gtk_box_pack_start(GTK_BOX(page), new_scale_entry(kControls[i], binding, labels.get()), FALSE, FALSE, 0);
       }
     }
   }
@@ -140,11 +193,17 @@ void build_dialog(GtkWidget* dialog, DialogModel& model, std::array<ControlBindi
 bool show_dialog(GimpDrawable* drawable, ClampedSettings& settings) {
   gimp_ui_init(kProgramName);
   DialogModel model{settings, PreviewPane(drawable, settings)};
-  std::array<ControlBinding, kControls.size()> bindings{};
+  DialogControls controls;
   const OwnedDialog dialog(new_dialog());
-  build_dialog(dialog.get(), model, bindings);
+  build_dialog(dialog.get(), model, controls);
+  if (const DialogMemory memory = remembered(); memory.width > 0)
+    gtk_window_set_default_size(GTK_WINDOW(dialog.get()), memory.width, memory.height);
   gtk_widget_show_all(dialog.get());
-  return gimp_dialog_run(GIMP_DIALOG(dialog.get())) == GTK_RESPONSE_OK;
+  gint response = gimp_dialog_run(GIMP_DIALOG(dialog.get()));
+  for (; response == kResponseReset; response = gimp_dialog_run(GIMP_DIALOG(dialog.get())))
+    reset_to_defaults(model, controls);
+  remember(GTK_WINDOW(dialog.get()));
+  return response == GTK_RESPONSE_OK;
 }
 
 }  // namespace orvex

@@ -105,6 +105,11 @@ class Display:
             self.run("xdotool", *xdotool[verb])
         elif verb == "resize":
             self.run("xdotool", "windowsize", self.window, *arg.split())
+        elif verb == "size":  # size W H: the window has that size
+            shell = dict(line.split("=", 1) for line in self.run("xdotool", "getwindowgeometry", "--shell",
+                                                                self.window).split())
+            if [shell["WIDTH"], shell["HEIGHT"]] != arg.split():
+                raise RuntimeError(f"the window is {shell['WIDTH']} x {shell['HEIGHT']}, not {arg}")
         elif verb == "shot":  # the current window
             self.run("import", "-window", self.window, str(work / arg))
         elif verb == "ocr":  # ocr TEXT X Y W H: the text must be read in that part of the screen
