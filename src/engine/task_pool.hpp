@@ -1,4 +1,4 @@
-// Running independent tasks on a few worker threads while the calling thread waits.
+// Running independent tasks on the process's worker threads while the calling thread waits.
 #pragma once
 
 #include <atomic>
@@ -28,9 +28,15 @@ struct TaskRun {
 // processor it would fall behind them. On an idle machine workers still get every free core.
 void lower_worker_priority() noexcept;
 
-// Runs task(0) .. task(count - 1), each once, on up to `run.threads` workers, which run below
-// the caller's priority. The first exception a task throws stops the handing out of further
-// tasks and is rethrown here once every worker has stopped.
+// The workers the process keeps, one per core, started at the first call that needs them:
+// the most any call gets.
+int pool_workers();
+
+// Runs task(0) .. task(count - 1), each once, on up to `run.threads` of the process's workers,
+// which run below the priority of the thread that first needed them. The first exception a task
+// throws stops the handing out of further tasks and is rethrown here once every worker has left
+// the call. Calls from several threads share the workers. A task that calls run_tasks itself
+// runs those tasks one after another on its own thread (a worker never waits for another).
 void run_tasks(std::int64_t count, const TaskRun& run, const std::function<void(std::int64_t)>& task);
 
 // Calls body(begin, end) for up to `threads` contiguous chunks of [0, count).

@@ -10,12 +10,14 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "engine/channel_rays.hpp"
 #include "engine/filter_settings.hpp"
@@ -221,6 +223,22 @@ TEST(TaskPool, AFailureOrACancelInAWorkerStopsTheRunAndReachesTheCaller) {
   std::atomic<bool> cancel{false};
   EXPECT_THROW(run_tasks(1000, TaskRun{2, {}, &cancel}, [&](std::int64_t i) { if (i == 5) cancel = true; }),
                Cancelled);
+}
+
+// A preview asks for several runs per keystroke: the same workers serve them all (kernel thread
+// ids, which are not reused soon), and a task may run tasks of its own.
+TEST(TaskPool, TheSameWorkersServeEveryCallAndTasksWithinTasks) {
+  std::mutex mutex;
+  std::set<pid_t> workers;
+  std::atomic<int> inner{0};
+  for (int call = 0; call < 10; ++call)
+    run_tasks(4, TaskRun{2, {}, nullptr}, [&](std::int64_t) {
+      run_tasks(3, TaskRun{2, {}, nullptr}, [&](std::int64_t) { ++inner; });
+      const std::lock_guard lock(mutex);
+      workers.insert(gettid());
+    });
+  EXPECT_EQ(inner, 120);
+  EXPECT_LE(workers.size(), static_cast<std::size_t>(pool_workers()));
 }
 
 }  // namespace
