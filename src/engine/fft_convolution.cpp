@@ -11,46 +11,75 @@
 #include <new>
 #include <stdexcept>
 
+#include "engine/task_pool.hpp"
+
 namespace orvex {
 
 namespace {
 
-// FFTW's planner is not thread-safe and its thread support is initialised once.
+// FFTW's planner is not thread-safe; executing plans is. Never destroyed: a cancelled preview job
+// that nobody waits for may still be planning while the process exits.
 std::mutex& planner_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-void init_fftw_threads() {
-  static std::once_flag once;
-  std::call_once(once, [] { fftw_init_threads(); });
+  static auto* const mutex = new std::mutex;
+  return *mutex;
 }
 
 struct FftwFree {
-  void operator()(double* p) const { fftw_free(p); }
+  void operator()(void* p) const { fftw_free(p); }
 };
-using FftwBuffer = std::unique_ptr<double[], FftwFree>;
+template <typename T>
+using FftwBuffer = std::unique_ptr<T[], FftwFree>;
 
-FftwBuffer allocate_zeroed(std::int64_t count) {
-  auto* p = static_cast<double*>(fftw_malloc(static_cast<std::size_t>(count) * sizeof(double)));
+template <typename T>
+FftwBuffer<T> allocate(std::int64_t count) {
+  auto* p = static_cast<T*>(fftw_malloc(static_cast<std::size_t>(count) * sizeof(T)));
   if (!p) throw std::bad_alloc();
-  std::fill(p, p + count, 0.0);
-  return FftwBuffer(p);
+  return FftwBuffer<T>(p);
 }
 
 class Plan {
  public:
-  Plan(fftw_plan plan) : plan_(plan) {}
+  explicit Plan(fftw_plan plan) noexcept : plan_(plan) {}
   ~Plan() {
+    if (!plan_) return;
     const std::lock_guard lock(planner_mutex());
     fftw_destroy_plan(plan_);
   }
   Plan(const Plan&) = delete;
   Plan& operator=(const Plan&) = delete;
-  void execute() const { fftw_execute(plan_); }
+  fftw_plan get() const { return plan_; }
 
  private:
   fftw_plan plan_;
+};
+
+// The kernel's blocks of one column pass, handed from task to task: fresh memory costs a page
+// fault per page.
+class ScratchBlocks {
+ public:
+  ScratchBlocks(std::int64_t complex_count, int most_at_once) : count_(complex_count) {
+    idle_.reserve(static_cast<std::size_t>(most_at_once));
+  }
+  FftwBuffer<fftw_complex> take() {
+    {
+      const std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        FftwBuffer<fftw_complex> block = std::move(idle_.back());
+        idle_.pop_back();
+        return block;
+      }
+    }
+    return allocate<fftw_complex>(count_);
+  }
+  void give_back(FftwBuffer<fftw_complex> block) noexcept {
+    const std::lock_guard lock(mutex_);
+    idle_.push_back(std::move(block));  // within the room reserved: never throws
+  }
+
+ private:
+  std::int64_t count_;
+  std::mutex mutex_;
+  std::vector<FftwBuffer<fftw_complex>> idle_;
 };
 
 bool is_smooth(std::int64_t n) {
@@ -139,64 +168,140 @@ double convolution_cost(std::int64_t width, std::int64_t height, const ChannelRa
   return 3.0 * elements * std::log2(std::max(elements, 2.0)) * kFftNsPerElementLog;
 }
 
-std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& by_row,
-                                     std::int64_t width, std::int64_t height, int thread_count) {
+// A task transforms this many rows, or a block of this many complex columns (copied out to be
+// transformed along memory: strided in place, whole columns miss the cache at every row).
+constexpr std::int64_t kTaskRows = 32;
+constexpr std::int64_t kBlockColumns = 16;
+
+// The 2-D transforms as passes of 1-D ones, each pass cut into tasks: the rows of the sources and
+// the kernel's rows that hold points; then per block of columns the forward transforms of both,
+// their product and the backward transform; then the rows the layer covers, back.
+std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& by_row, std::int64_t width,
+                                     std::int64_t height, int thread_count, const std::atomic<bool>* cancel,
+                                     const std::function<void(double fraction)>& progress) {
   const ConvolutionSize size = convolution_size(width, height, kernel_reach(plan));
   const std::int64_t nx = size.width;
   const std::int64_t ny = size.height;
-  const std::int64_t stride = 2 * (nx / 2 + 1);  // padded rows of an in-place real transform
-  const std::int64_t count = ny * stride;
-  if (count > std::numeric_limits<int>::max()) throw std::length_error("transform too large");
-  FftwBuffer sources = allocate_zeroed(count);
-  FftwBuffer kernel = allocate_zeroed(count);
+  const std::int64_t columns = nx / 2 + 1;  // complex values per row of a real transform
+  const std::int64_t stride = 2 * columns;  // doubles per row, in place
+  if (ny * stride > std::numeric_limits<int>::max()) throw std::length_error("transform too large");
 
-  for (std::int64_t y = 0; y < height; ++y)
-    for (std::int64_t k = by_row.row_start[y]; k < by_row.row_start[y + 1]; ++k)
-      sources[y * stride + by_row.position[k]] = by_row.value[k];
   const auto wrap = [](std::int64_t v, std::int64_t n) { return ((v % n) + n) % n; };
+  std::vector<std::int64_t> kernel_row(static_cast<std::size_t>(ny), -1);  // of each row: its row in `kernel`
+  std::vector<std::int64_t> kernel_rows;                                  // the rows that hold points
+  const auto hold = [&](std::int64_t y) {
+    if (kernel_row[y] < 0) {
+      kernel_row[y] = static_cast<std::int64_t>(kernel_rows.size());
+      kernel_rows.push_back(y);
+    }
+  };
+  hold(0);
+  for_each_kernel_point(plan, [&](std::int64_t, std::int64_t dy, double) { hold(wrap(dy, ny)); });
+  const auto kernel_count = static_cast<std::int64_t>(kernel_rows.size());
+  FftwBuffer<double> kernel = allocate<double>(kernel_count * stride);
+  std::fill(kernel.get(), kernel.get() + kernel_count * stride, 0.0);
   kernel[0] = plan.slot_count;  // each direction adds the source's own value once
   for_each_kernel_point(plan, [&](std::int64_t dx, std::int64_t dy, double w) {
-    kernel[wrap(dy, ny) * stride + wrap(dx, nx)] += w;
+    kernel[kernel_row[wrap(dy, ny)] * stride + wrap(dx, nx)] += w;
   });
 
-  init_fftw_threads();
-  auto* sources_c = reinterpret_cast<fftw_complex*>(sources.get());
-  auto* kernel_c = reinterpret_cast<fftw_complex*>(kernel.get());
-  std::unique_ptr<Plan> forward_sources, forward_kernel, backward;
-  {
-    const std::lock_guard lock(planner_mutex());
-    fftw_plan_with_nthreads(std::max(1, thread_count));
-    const int n0 = static_cast<int>(ny);
-    const int n1 = static_cast<int>(nx);
-    forward_sources = std::make_unique<Plan>(
-        fftw_plan_dft_r2c_2d(n0, n1, sources.get(), sources_c, FFTW_ESTIMATE));
-    forward_kernel = std::make_unique<Plan>(
-        fftw_plan_dft_r2c_2d(n0, n1, kernel.get(), kernel_c, FFTW_ESTIMATE));
-    backward = std::make_unique<Plan>(
-        fftw_plan_dft_c2r_2d(n0, n1, sources_c, sources.get(), FFTW_ESTIMATE));
-  }
-  forward_sources->execute();
-  forward_kernel->execute();
-  const std::int64_t complex_count = ny * (nx / 2 + 1);
-  for (std::int64_t i = 0; i < complex_count; ++i) {
-    const std::complex<double> product = std::complex<double>(sources_c[i][0], sources_c[i][1]) *
-                                         std::complex<double>(kernel_c[i][0], kernel_c[i][1]);
-    sources_c[i][0] = product.real();
-    sources_c[i][1] = product.imag();
-  }
+  FftwBuffer<double> spectrum = allocate<double>(ny * stride);
+  const auto complex_row = [](double* row) { return reinterpret_cast<fftw_complex*>(row); };
+  ScratchBlocks scratch(ny * kBlockColumns, 2 * std::max(thread_count, 1) + 1);
+  FftwBuffer<fftw_complex> planned_block = scratch.take();
+  std::unique_lock planning(planner_mutex());
+  const int n0 = static_cast<int>(ny);
+  const int n1 = static_cast<int>(nx);
+  const int across = static_cast<int>(kBlockColumns);
+  double* const first_row = spectrum.get();
+  fftw_complex* const block = planned_block.get();
+  const auto columns_plan = [&](int sign) {
+    return fftw_plan_many_dft(1, &n0, across, block, nullptr, across, 1, block, nullptr, across, 1, sign,
+                              FFTW_ESTIMATE);
+  };
+  const Plan rows_forward(fftw_plan_dft_r2c_1d(n1, first_row, complex_row(first_row), FFTW_ESTIMATE));
+  const Plan rows_backward(fftw_plan_dft_c2r_1d(n1, complex_row(first_row), first_row, FFTW_ESTIMATE));
+  const Plan columns_forward(columns_plan(FFTW_FORWARD));
+  const Plan columns_backward(columns_plan(FFTW_BACKWARD));
+  planning.unlock();
+  scratch.give_back(std::move(planned_block));
+  for (const Plan* made : {&rows_forward, &rows_backward, &columns_forward, &columns_backward})
+    if (!made->get()) throw std::runtime_error("FFTW made no plan");
+
+  const auto tasks_of = [](std::int64_t rows) { return (rows + kTaskRows - 1) / kTaskRows; };
+  const std::int64_t blocks = (columns + kBlockColumns - 1) / kBlockColumns;
+  const std::int64_t row_tasks = tasks_of(ny) + tasks_of(kernel_count);
+  const double all_tasks = static_cast<double>(row_tasks + blocks + tasks_of(height));
+  std::int64_t tasks_before = 0;
+  const auto pass = [&](std::int64_t tasks, const std::function<void(std::int64_t)>& task) {
+    TaskRun run{thread_count, {}, cancel};
+    if (progress)
+      run.on_done = [&](std::int64_t done, std::int64_t) {
+        progress(static_cast<double>(tasks_before + done) / all_tasks);
+      };
+    run_tasks(tasks, run, task);
+    tasks_before += tasks;
+  };
+
+  pass(row_tasks, [&](std::int64_t k) {
+    const bool sources = k < tasks_of(ny);
+    const std::int64_t first = (sources ? k : k - tasks_of(ny)) * kTaskRows;
+    for (std::int64_t y = first; y < std::min(first + kTaskRows, sources ? ny : kernel_count); ++y) {
+      double* row = (sources ? spectrum.get() : kernel.get()) + y * stride;
+      if (sources) {
+        std::fill(row, row + stride, 0.0);
+        if (y >= height) continue;  // padding: transforms to zeros
+        for (std::int64_t s = by_row.row_start[y]; s < by_row.row_start[y + 1]; ++s)
+          row[by_row.position[s]] = by_row.value[s];
+      }
+      fftw_execute_dft_r2c(rows_forward.get(), row, complex_row(row));
+    }
+  });
+
+  pass(blocks, [&](std::int64_t b) {
+    const std::int64_t first = b * kBlockColumns;
+    const std::int64_t count = std::min(kBlockColumns, columns - first);
+    FftwBuffer<fftw_complex> sources = scratch.take();
+    FftwBuffer<fftw_complex> kernel_block = scratch.take();
+    double* const s = &sources[0][0];
+    double* const k = &kernel_block[0][0];
+    std::fill(s, s + 2 * ny * kBlockColumns, 0.0);
+    std::fill(k, k + 2 * ny * kBlockColumns, 0.0);
+    for (std::int64_t y = 0; y < ny; ++y)
+      std::copy_n(spectrum.get() + y * stride + 2 * first, 2 * count, s + 2 * y * kBlockColumns);
+    for (std::int64_t r = 0; r < kernel_count; ++r)
+      std::copy_n(kernel.get() + r * stride + 2 * first, 2 * count, k + 2 * kernel_rows[r] * kBlockColumns);
+    fftw_execute_dft(columns_forward.get(), sources.get(), sources.get());
+    fftw_execute_dft(columns_forward.get(), kernel_block.get(), kernel_block.get());
+    for (std::int64_t i = 0; i < ny * kBlockColumns; ++i) {
+      const std::complex<double> product = std::complex<double>(s[2 * i], s[2 * i + 1]) *
+                                           std::complex<double>(k[2 * i], k[2 * i + 1]);
+      s[2 * i] = product.real();
+      s[2 * i + 1] = product.imag();
+    }
+    fftw_execute_dft(columns_backward.get(), sources.get(), sources.get());
+    for (std::int64_t y = 0; y < ny; ++y)
+      std::copy_n(s + 2 * y * kBlockColumns, 2 * count, spectrum.get() + y * stride + 2 * first);
+    scratch.give_back(std::move(kernel_block));
+    scratch.give_back(std::move(sources));
+  });
   kernel.reset();
-  backward->execute();
 
   // Round-off of the transforms leaves ~1e-13 where no ray reaches; such a pixel
   // must come out exactly untouched.
   constexpr double kRoundOff = 1e-10;
   const double scale = 1.0 / (static_cast<double>(nx) * static_cast<double>(ny));
   std::vector<double> accumulation(static_cast<std::size_t>(width * height));
-  for (std::int64_t y = 0; y < height; ++y)
-    for (std::int64_t x = 0; x < width; ++x) {
-      const double v = sources[y * stride + x] * scale;
-      accumulation[y * width + x] = std::fabs(v) < kRoundOff ? 0.0 : v;
+  pass(tasks_of(height), [&](std::int64_t k) {
+    for (std::int64_t y = k * kTaskRows; y < std::min((k + 1) * kTaskRows, height); ++y) {
+      double* row = spectrum.get() + y * stride;
+      fftw_execute_dft_c2r(rows_backward.get(), complex_row(row), row);
+      for (std::int64_t x = 0; x < width; ++x) {
+        const double v = row[x] * scale;
+        accumulation[static_cast<std::size_t>(y * width + x)] = std::fabs(v) < kRoundOff ? 0.0 : v;
+      }
     }
+  });
   return accumulation;
 }
 

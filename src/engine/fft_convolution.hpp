@@ -5,9 +5,9 @@
 // sources that is far cheaper through FFTs than stamping ray by ray.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <span>
-
+#include <functional>
 #include <vector>
 
 #include "engine/channel_rays.hpp"
@@ -36,7 +36,11 @@ double direct_cost(const ChannelRays& rays, std::int64_t source_count);
 double convolution_cost(std::int64_t width, std::int64_t height, const ChannelRays& rays);
 
 // The channel's whole accumulation (width x height, row-major), the sources' own values included.
-std::vector<double> convolve_channel(const ChannelRays& rays, const SourceList& sources,
-                                     std::int64_t width, std::int64_t height, int thread_count);
+// The transforms run as many small tasks: `cancel` stops them between two (throwing Cancelled), and
+// `progress` gets the share done on the calling thread. The same bits whatever the thread count.
+std::vector<double> convolve_channel(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
+                                     std::int64_t height, int thread_count,
+                                     const std::atomic<bool>* cancel = nullptr,
+                                     const std::function<void(double fraction)>& progress = {});
 
 }  // namespace orvex

@@ -1,6 +1,8 @@
 #include "engine/preview_renderer.hpp"
 
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "engine/render.hpp"
 #include "engine/task_pool.hpp"
@@ -34,28 +36,93 @@ PixelBuffer crop(const ConstPixels& pixels, const Rect& view) {
 
 }  // namespace
 
+// The exact rays of a view through the whole layer's FFTs. Everything it reads it owns (the field
+// shares the renderer's sources), so that it may end after the renderer.
 struct PreviewRenderer::Job {
-  Job(const ClampedSettings& s, const Rect& v, std::shared_ptr<RayField> f)
-      : settings(s), view(v), field(std::move(f)) {}
+  Job(const ClampedSettings& s, const Rect& v, std::shared_ptr<RayField> f, int t)
+      : settings(s), view(v), field(std::move(f)), threads(t) {}
+
+  void run() noexcept {
+    try {
+      RenderOptions options(threads);
+      options.cancel = &cancel;
+      field->convolve(options);
+      rays = field->accumulate(view, options);
+    } catch (...) {
+      error = std::current_exception();
+    }
+  }
 
   ClampedSettings settings;
   Rect view;
-  std::shared_ptr<RayField> field;  // the worker's alone until `finished`
+  std::shared_ptr<RayField> field;  // the job's alone until `finished`
+  int threads;
   std::optional<Accumulation> rays;
   std::exception_ptr error;
   std::atomic<bool> cancel{false};
   std::atomic<bool> finished{false};
-  std::jthread thread;  // last: joined before the rest goes
+};
+
+// What the renderer shares with the thread that runs its jobs one after another.
+struct PreviewRenderer::Background {
+  // Runs the waiting jobs until none is left; the thread ends then.
+  static void serve(const std::shared_ptr<Background>& background) {
+    for (;;) {
+      std::shared_ptr<Job> job;
+      {
+        const std::lock_guard lock(background->mutex);
+        if (!background->waiting) {
+          background->serving = false;
+          return;
+        }
+        job = std::move(background->waiting);
+        ++background->running;
+      }
+      job->run();
+      --background->running;
+      job->finished.store(true, std::memory_order_release);
+    }
+  }
+
+  std::mutex mutex;
+  std::shared_ptr<Job> waiting;  // the next to run; a newer request replaces it
+  bool serving = false;          // a thread runs jobs
+  std::atomic<int> running{0};
 };
 
 PreviewRenderer::PreviewRenderer(PixelBuffer layer, std::optional<PixelBuffer> mask,
                                  Highlights highlights, int threads)
     : layer_(std::move(layer)), mask_(std::move(mask)), highlights_(std::move(highlights)),
-      threads_(threads) {}
+      threads_(threads), background_(std::make_shared<Background>()) {}
 
-PreviewRenderer::~PreviewRenderer() {
-  if (current_) current_->cancel = true;
-  for (const auto& job : retiring_) job->cancel = true;
+// Returns at once: a running job sees its cancel within a task and ends on its own thread.
+PreviewRenderer::~PreviewRenderer() { drop_current_job(); }
+
+void PreviewRenderer::drop_current_job() {
+  if (!current_) return;
+  current_->cancel = true;
+  current_.reset();
+  const std::lock_guard lock(background_->mutex);
+  background_->waiting.reset();
+}
+
+void PreviewRenderer::start(std::shared_ptr<Job> job) {
+  const std::lock_guard lock(background_->mutex);
+  background_->waiting = job;
+  current_ = std::move(job);
+  if (background_->serving) return;
+  try {
+    std::thread(Background::serve, background_).detach();
+  } catch (...) {
+    background_->waiting.reset();
+    current_.reset();
+    throw;
+  }
+  background_->serving = true;
+}
+
+std::shared_ptr<const std::atomic<int>> PreviewRenderer::running_jobs() const {
+  return {background_, &background_->running};
 }
 
 std::shared_ptr<const LayerSources> PreviewRenderer::sources_for(const ClampedSettings& settings) {
@@ -97,34 +164,22 @@ PreviewRenderer::Frame PreviewRenderer::approximate(const ClampedSettings& setti
 }
 
 PreviewRenderer::Frame PreviewRenderer::render(const ClampedSettings& settings, const Rect& view) {
-  retire_finished_jobs();
   latest_settings_ = settings;
   latest_view_ = view;
   if (!field_settings_ || !same_rays(*field_settings_, settings)) {
-    if (current_) {
-      current_->cancel = true;
-      retiring_.push_back(std::move(current_));
-    }
+    drop_current_job();
     field_.reset();
     rays_.reset();
-    auto field = std::make_shared<RayField>(settings, *sources_for(settings), StampMethod::automatic);
-    field_settings_ = settings;
-    if (field->convolved_count() == 0) {
-      field_ = std::move(field);
-    } else {
-      current_ = std::make_shared<Job>(settings, view, std::move(field));
-      current_->thread = std::jthread([job = current_.get(), threads = threads_] {
-        try {
-          RenderOptions options(threads);
-          options.cancel = &job->cancel;
-          job->field->convolve(options);
-          job->rays = job->field->accumulate(job->view, options);
-        } catch (...) {
-          job->error = std::current_exception();
-        }
-        job->finished = true;
-      });
+    auto field = std::make_shared<RayField>(settings, sources_for(settings), StampMethod::automatic);
+    if (field->convolved_count() != 0) {
+      // The quick frame first: the job would take the workers from it.
+      Frame frame = approximate(settings, view);
+      start(std::make_shared<Job>(settings, view, std::move(field), threads_));
+      field_settings_ = settings;
+      return frame;
     }
+    field_ = std::move(field);
+    field_settings_ = settings;
   }
   if (!field_) return approximate(settings, view);
   if (!rays_ || rays_->view != view) rays_ = field_->accumulate(view, RenderOptions(threads_));
@@ -132,8 +187,7 @@ PreviewRenderer::Frame PreviewRenderer::render(const ClampedSettings& settings, 
 }
 
 std::optional<PreviewRenderer::Frame> PreviewRenderer::poll() {
-  retire_finished_jobs();
-  if (!current_ || !current_->finished) return std::nullopt;
+  if (!current_ || !current_->finished.load(std::memory_order_acquire)) return std::nullopt;
   const std::shared_ptr<Job> job = std::move(current_);
   if (job->error) std::rethrow_exception(job->error);
   field_ = job->field;
@@ -143,9 +197,5 @@ std::optional<PreviewRenderer::Frame> PreviewRenderer::poll() {
 }
 
 bool PreviewRenderer::pending() const { return current_ != nullptr; }
-
-void PreviewRenderer::retire_finished_jobs() {
-  std::erase_if(retiring_, [](const std::shared_ptr<Job>& job) { return job->finished.load(); });
-}
 
 }  // namespace orvex

@@ -5,10 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
-#include <vector>
 
 #include "engine/filter_settings.hpp"
 #include "engine/pixels.hpp"
@@ -43,12 +40,18 @@ class PreviewRenderer {
   std::optional<Frame> poll();
   bool pending() const;
 
+  // How many jobs run in the background now: one at most, as a newer request cancels the running
+  // job and replaces one not started yet. Kept beyond the renderer, which never waits for them.
+  std::shared_ptr<const std::atomic<int>> running_jobs() const;
+
  private:
   struct Job;
+  struct Background;
   std::shared_ptr<const LayerSources> sources_for(const ClampedSettings& settings);
   Frame blend(const Accumulation& rays, double brightness) const;
   Frame approximate(const ClampedSettings& settings, const Rect& view);
-  void retire_finished_jobs();
+  void start(std::shared_ptr<Job> job);
+  void drop_current_job();
 
   PixelBuffer layer_;
   std::optional<PixelBuffer> mask_;
@@ -65,8 +68,8 @@ class PreviewRenderer {
   std::shared_ptr<const RayField> field_;
   std::optional<Accumulation> rays_;
 
-  std::shared_ptr<Job> current_;
-  std::vector<std::shared_ptr<Job>> retiring_;
+  std::shared_ptr<Job> current_;  // the job whose frame poll() waits for
+  std::shared_ptr<Background> background_;
 };
 
 }  // namespace orvex

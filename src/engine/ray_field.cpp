@@ -111,22 +111,43 @@ class ScratchPool {
   std::vector<std::unique_ptr<Planes>> idle_;
 };
 
+std::vector<std::shared_ptr<const SourceList>> own_lists(LayerSources& sources) {
+  std::vector<std::shared_ptr<const SourceList>> lists;
+  for (SourceList& list : sources.by_row)
+    lists.push_back(std::make_shared<const SourceList>(std::move(list)));
+  return lists;
+}
+
+std::vector<std::shared_ptr<const SourceList>> shared_lists(
+    const std::shared_ptr<const LayerSources>& sources) {
+  std::vector<std::shared_ptr<const SourceList>> lists;
+  for (const SourceList& list : sources->by_row) lists.emplace_back(sources, &list);
+  return lists;
+}
+
 }  // namespace
 
 RayField::RayField(const ClampedSettings& settings, LayerSources sources, StampMethod method)
-    : width_(sources.width),
-      height_(sources.height),
-      rays_(build_channel_rays(settings, sources.width, sources.height,
-                               static_cast<int>(sources.by_row.size()))),
-      by_row_(std::move(sources.by_row)) {
+    : RayField(settings, sources.width, sources.height, own_lists(sources), method) {}
+
+RayField::RayField(const ClampedSettings& settings, const std::shared_ptr<const LayerSources>& sources,
+                   StampMethod method)
+    : RayField(settings, sources->width, sources->height, shared_lists(sources), method) {}
+
+RayField::RayField(const ClampedSettings& settings, std::int64_t width, std::int64_t height,
+                   ChannelSources by_row, StampMethod method)
+    : width_(width),
+      height_(height),
+      rays_(build_channel_rays(settings, width, height, static_cast<int>(by_row.size()))),
+      by_row_(std::move(by_row)) {
   const std::size_t colours = rays_.size();
   by_column_.resize(colours);
   wants_convolution_.resize(colours);
   convolved_.resize(colours);
   for (std::size_t c = 0; c < colours; ++c) {
-    wants_convolution_[c] = use_convolution(rays_[c], by_row_[c], width_, height_, method);
+    wants_convolution_[c] = use_convolution(rays_[c], *by_row_[c], width_, height_, method);
     if (!wants_convolution_[c] && !rays_[c].column_paths.empty())
-      by_column_[c] = transpose_sources(by_row_[c], width_, height_);
+      by_column_[c] = transpose_sources(*by_row_[c], width_, height_);
   }
 }
 
@@ -140,13 +161,19 @@ int RayField::convolved_count() const {
   return static_cast<int>(std::count(wants_convolution_.begin(), wants_convolution_.end(), true));
 }
 
-void RayField::convolve(const RenderOptions& options, const std::function<void()>& channel_done) {
-  for (std::size_t c = 0; c < rays_.size(); ++c) {
-    if (!wants_convolution_[c] || !convolved_[c].empty()) continue;
-    if (options.cancel && options.cancel->load()) throw Cancelled{};
-    convolved_[c] = convolve_channel(rays_[c], by_row_[c], width_, height_, options.threads);
-    by_row_[c] = {};  // the plane holds everything the sources gave
-    if (channel_done) channel_done();
+void RayField::convolve(const RenderOptions& options) {
+  std::vector<std::size_t> dense;
+  for (std::size_t c = 0; c < rays_.size(); ++c)
+    if (wants_convolution_[c] && convolved_[c].empty()) dense.push_back(c);
+  const auto channels = static_cast<double>(dense.size());
+  for (std::size_t k = 0; k < dense.size(); ++k) {
+    const std::size_t c = dense[k];
+    std::function<void(double)> progress;
+    if (options.progress)
+      progress = [&](double f) { options.progress((static_cast<double>(k) + f) / channels); };
+    convolved_[c] =
+        convolve_channel(rays_[c], *by_row_[c], width_, height_, options.threads, options.cancel, progress);
+    by_row_[c].reset();  // the plane holds everything the sources gave
   }
 }
 
@@ -160,7 +187,7 @@ void RayField::accumulate_area(int channel, const Rect& area, LargeVector<double
     return;
   }
   const ChannelRays& rays = rays_[c];
-  const SourceList& sources = by_row_[c];
+  const SourceList& sources = *by_row_[c];
   // Steep rays run along image columns: stamped into columns (so that they too add along
   // memory), they start each row's sum.
   if (!rays.column_paths.empty()) {

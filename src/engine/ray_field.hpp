@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "engine/blend.hpp"
@@ -45,12 +46,16 @@ struct Accumulation {
 
 class RayField {
  public:
-  // Traces the paths and decides per channel how to stamp; no stamping yet.
+  // Traces the paths and decides per channel how to stamp; no stamping yet. Each dense channel's
+  // sources are let go once its FFT holds what they gave.
   RayField(const ClampedSettings& settings, LayerSources sources, StampMethod method);
+  // The same over sources that others keep too (a preview's, for each of its changes).
+  RayField(const ClampedSettings& settings, const std::shared_ptr<const LayerSources>& sources,
+           StampMethod method);
 
-  // Stamps the dense channels of the whole layer through FFTs; needed before any render.
-  // Calls `channel_done` after each such channel.
-  void convolve(const RenderOptions& options, const std::function<void()>& channel_done = {});
+  // Stamps the dense channels of the whole layer through FFTs; needed before any render. The
+  // progress and the cancel of `options` are seen inside the transforms.
+  void convolve(const RenderOptions& options);
 
   int colours() const { return static_cast<int>(rays_.size()); }
   int convolved_count() const;
@@ -64,6 +69,9 @@ class RayField {
               const RenderOptions& options) const;
 
  private:
+  using ChannelSources = std::vector<std::shared_ptr<const SourceList>>;
+  RayField(const ClampedSettings& settings, std::int64_t width, std::int64_t height, ChannelSources by_row,
+           StampMethod method);
   template <typename Finish>
   void run_rows(const Rect& view, const RenderOptions& options, Finish&& finish) const;
   // The summed rays of channel `channel` in `area` into `out` (area.height rows of area.width).
@@ -73,7 +81,7 @@ class RayField {
   std::int64_t width_;
   std::int64_t height_;
   std::vector<ChannelRays> rays_;
-  std::vector<SourceList> by_row_;
+  ChannelSources by_row_;                      // none left for a convolved channel
   std::vector<SourceList> by_column_;          // only for directly stamped steep rays
   std::vector<bool> wants_convolution_;
   std::vector<std::vector<double>> convolved_;  // whole-layer planes of the dense channels

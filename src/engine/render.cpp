@@ -24,13 +24,13 @@ void render_sources(const ClampedSettings& settings, LayerSources sources, const
   // One rising fraction over the dense channels' transforms and the stamping after them.
   const double transforms = field.convolved_count();
   const double share = transforms / (transforms + 4);
-  int transformed = 0;
+  RenderOptions transforming = options;
   RenderOptions stamping = options;
-  if (options.progress)
+  if (options.progress) {
+    transforming.progress = [&](double f) { options.progress(share * f); };
     stamping.progress = [&](double f) { options.progress(share + (1 - share) * f); };
-  field.convolve(options, [&] {
-    if (options.progress) options.progress(share * ++transformed / transforms);
-  });
+  }
+  field.convolve(transforming);
   field.render(whole, settings->brightness, layer, out, stamping);
 }
 
