@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/filter_settings.hpp"
+#include "engine/highlight_extraction.hpp"
 #include "engine/render.hpp"
 #include "png_image.hpp"
 #include "safe_output.hpp"
@@ -55,7 +56,8 @@ void usage() {
   std::puts("  -o DIR, --output-dir=DIR  render every input into DIR");
   std::printf("  --threads=N               worker threads, 1 to %d (default: the machine's cores)\n", kMaxThreads);
   std::puts("  --version                 print the version and exit");
-  std::puts("settings (defaults as in the plug-in; thresholds above 254 need GIMP):");
+  std::puts("Above threshold 254 the light sources are found as the plug-in finds them in GIMP 2.10.");
+  std::puts("settings (defaults as in the plug-in):");
   for (const SettingDescriptor& setting : orvex::setting_descriptors())
     std::printf("  --%-15s %g  [%g - %g]\n", std::string(setting.name).c_str(), setting.default_value,
                 setting.lower, setting.upper);
@@ -161,12 +163,21 @@ std::uint64_t usable_memory() {
   return limit;
 }
 
+// Above threshold 254 the sources are the highlights GIMP 2.10 finds, in samples on the sRGB curve:
+// GIMP opens 8- and 16-bit PNGs in its non-linear precisions.
+orvex::PixelBuffer highlights_of(const orvex::ClampedSettings& settings, const orvex::ConstPixels& pixels, int threads) {
+  if (settings->threshold <= 254) return {};
+  return orvex::extract_highlights(settings, pixels, {orvex::SampleCurve::srgb, orvex::GimpRounding::gimp2}, threads);
+}
+
 void render_file(const Options& options, const std::string& input, const std::string& output) {
   orvex_tools::Image image = orvex_tools::load_png(input, usable_memory());
   const orvex::MutablePixels pixels = image.pixels();
+  const orvex::ClampedSettings settings(options.settings);
   try {
-    orvex::render_layer(orvex::ClampedSettings(options.settings), {pixels}, pixels,
-                        orvex::RenderOptions(options.threads));
+    const orvex::PixelBuffer highlights = highlights_of(settings, pixels, options.threads);
+    const orvex::ConstPixels highlight_view = highlights.view();
+    orvex::render_layer(settings, {pixels, nullptr, &highlight_view}, pixels, orvex::RenderOptions(options.threads));
   } catch (const std::bad_alloc&) {
     throw std::runtime_error("not enough memory to render '" + input + "' (" + std::to_string(pixels.layout.width) +
                              " x " + std::to_string(pixels.layout.height) + ")");
@@ -234,9 +245,6 @@ std::vector<Job> plan(const Options& options) {
 
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
-  if (options.settings.threshold > 254)
-    fail("thresholds above 254 extract highlights with GIMP's selection tools; "
-         "use the plug-in inside GIMP for them");
   orvex_tools::prepare_output_signals();
   const bool show_progress = isatty(STDERR_FILENO);
   const std::vector<Job> jobs = plan(options);
