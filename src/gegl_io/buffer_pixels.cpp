@@ -53,6 +53,11 @@ TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::
   return {format, {width, height, babl_format_get_n_components(format), type}};
 }
 
+SampleCurve sample_curve(const Babl* format) {
+  const std::string model = babl_get_name(babl_format_get_model(format));
+  return model.find_first_of("'~") == std::string::npos ? SampleCurve::linear : SampleCurve::srgb;
+}
+
 void reserve_transfer_memory(GeglBuffer* buffer) {
   guint64 cache_bytes = 0;
   g_object_get(gegl_config(), "tile-cache-size", &cache_bytes, nullptr);

@@ -3,6 +3,7 @@
 
 #include <gegl.h>
 
+#include "engine/highlight_extraction.hpp"
 #include "engine/pixels.hpp"
 
 namespace orvex {
@@ -23,6 +24,9 @@ struct TransferFormat {
 // floats, doubles); half floats are read as floats and 32-bit integers as doubles, which
 // holds them exactly.
 TransferFormat transfer_format(const Babl* own_format, std::int64_t width, std::int64_t height);
+
+// The curve the format's colour samples lie on: linear, or sRGB's (babl's ' and ~ models).
+SampleCurve sample_curve(const Babl* format);
 
 // Throws std::bad_alloc when the memory that moving all of `buffer` through GEGL takes (its tile
 // cache holds every tile fetched from or written to GIMP, up to the cache's size) cannot be had

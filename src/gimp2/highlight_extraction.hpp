@@ -8,9 +8,8 @@
 namespace orvex {
 
 // The shrunk, feathered interiors of the drawable's saturated areas (components at 1.0, or
-// white), found with GIMP's own selection operations on a scratch copy of the drawable (of the
-// part around its saturated pixels, `layer` being its pixels); everything else is black. Same
-// size and channels as the drawable.
+// white), as GIMP 2.10's selection operations leave them (`layer` being its pixels); everything
+// else is black. Same size and channels as the drawable.
 PixelBuffer extract_highlights(gint32 drawable_id, const ClampedSettings& settings, const ConstPixels& layer);
 
 }  // namespace orvex

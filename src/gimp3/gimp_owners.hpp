@@ -18,7 +18,6 @@ struct GObjectUnref {
 template <typename T>
 using GObjectOwner = std::unique_ptr<T, GObjectUnref>;
 using BufferOwner = GObjectOwner<GeglBuffer>;
-using ColorOwner = GObjectOwner<GeglColor>;
 struct GFree {
   void operator()(gpointer memory) const { g_free(memory); }
 };
@@ -109,21 +108,6 @@ class ClearedSelection : Scope {
   GimpImage* image_;
   GimpChannel* saved_ = nullptr;
   std::unique_ptr<gchar, GFree> kept_name_;
-};
-
-// A scratch image that never gets a display; deleted with everything in it.
-class TemporaryImage : Scope {
- public:
-  TemporaryImage(gint width, gint height, GimpImageBaseType type, GimpPrecision precision)
-      : image_(gimp_image_new_with_precision(width, height, type, precision)) {
-    if (!image_) throw Failure(_("GIMP could not create a scratch image"));
-  }
-  ~TemporaryImage() { gimp_image_delete(image_); }
-
-  GimpImage* get() const { return image_; }
-
- private:
-  GimpImage* image_;
 };
 
 }  // namespace orvex

@@ -33,9 +33,8 @@ int host_threads();
 void render_drawable(GimpDrawable* drawable, const ClampedSettings& settings);
 
 // The shrunk, feathered interiors of the drawable's saturated areas (components at 1.0, or
-// white), found with GIMP's own selection operations on a scratch copy of the part around its
-// saturated pixels (`pixels` are the drawable's); everything else is black. Same size and
-// channels as the drawable.
+// white), as GIMP 3's selection operations leave them (`pixels` are the drawable's); everything
+// else is black. Same size and channels as the drawable.
 PixelBuffer extract_highlights(GimpDrawable* drawable, const ClampedSettings& settings, const ConstPixels& pixels);
 
 }  // namespace orvex

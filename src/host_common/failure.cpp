@@ -20,14 +20,6 @@ CallingFailure run_mode_failure(long long run_mode) {
   return CallingFailure(text);
 }
 
-Failure highlight_step_failure(const char* procedure, const char* detail) {
-  char text[512];
-  std::snprintf(text, sizeof text, _("GIMP could not carry out %s while finding the highlights"), procedure);
-  std::string reason = text;
-  if (detail && *detail) reason += std::string(": ") + detail;
-  return Failure(reason);
-}
-
 Failure selection_kept_failure(const char* channel_name) {
   char text[512];
   std::snprintf(text, sizeof text, _("the selection could not be loaded back; it is kept in the channel \"%s\""),

@@ -26,10 +26,6 @@ std::string memory_failure(std::int64_t width, std::int64_t height);
 // A run mode outside GIMP's three: a calling error, never a render with some default.
 CallingFailure run_mode_failure(long long run_mode);
 
-// A host operation of the highlight search that GIMP did not carry out; `procedure` is its PDB
-// name, `detail` GIMP's own error text (may be empty).
-Failure highlight_step_failure(const char* procedure, const char* detail);
-
 // The selection was saved as a channel but could not be loaded back: the channel is kept.
 Failure selection_kept_failure(const char* channel_name);
 

@@ -34,11 +34,6 @@ extern "C" gboolean gimp_selection_load(gint32 channel) {
   return failing("selection-load") ? FALSE : real<gboolean (*)(gint32)>("gimp_selection_load")(channel);
 }
 
-extern "C" gboolean gimp_selection_shrink(gint32 image, gint steps) {
-  if (failing("selection-shrink")) return FALSE;
-  return real<gboolean (*)(gint32, gint)>("gimp_selection_shrink")(image, steps);
-}
-
 extern "C" gboolean gimp_drawable_merge_shadow(gint32 drawable, gboolean undo) {
   return failing("merge-shadow") ? FALSE : real<gboolean (*)(gint32, gboolean)>("gimp_drawable_merge_shadow")(drawable, undo);
 }
