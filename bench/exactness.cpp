@@ -37,6 +37,9 @@ int main() {
       {"sparse 2000x1500, 16-bit", 2000, 1500, 0.01, 250, 250, 2, 0, 25, SampleType::u16},
       {"dense 800x600, threshold 128, line 4", 800, 600, 0.5, 128, 128, 4, 10, 25, SampleType::u8},
       {"dense 800x600, long rays, line 3", 800, 600, 0.5, 128, 128, 3, 77, 100, SampleType::u8},
+      {"dense 800x600, line 1, angle 20", 800, 600, 0.5, 128, 128, 1, 20, 25, SampleType::u8},
+      {"dense 800x600, line 3, angle 130", 800, 600, 0.5, 128, 128, 3, 130, 25, SampleType::u8},
+      {"dense 800x600, line 3, angle 200, 16-bit", 800, 600, 0.5, 128, 128, 3, 200, 25, SampleType::u16},
   };
   std::printf("%-40s %14s %12s %9s\n", "case", "samples", "equal", "max diff");
   for (const Case& c : cases) {
@@ -47,8 +50,11 @@ int main() {
     raw.angle = c.angle;
     raw.s_extent = c.s_extent;
     const ClampedSettings s(raw);
-    PixelBuffer fast(layer.layout);
-    render_layer(s, {layer.view()}, fast.view(), RenderOptions(threads));
+    // In place, as the plug-in and orvex-render render.
+    PixelBuffer fast = layer;
+    RenderOptions options(threads);
+    if (c.share >= 0.5) options.method = StampMethod::convolution;  // the dense cases test the FFT
+    render_layer(s, {fast.view()}, fast.view(), options);
     const PixelBuffer plain = orvex_testing::plain_render(s, layer.view());
     const std::int64_t samples = layer.layout.pixel_count() * 3;
     std::int64_t equal = 0;

@@ -162,7 +162,43 @@ void blend_line(double brightness, std::span<const double* const> rays, std::int
   }
 }
 
+// One channel of a row, gathered into a chunk of its own, mixed as blend_line mixes it, put back.
+template <SampleType T>
+void blend_channel_line(double brightness, int channel, int channels, const double* rays, std::int64_t width,
+                        std::byte* pixels) {
+  using S = typename Sample<T>::type;
+  constexpr bool integer = T == SampleType::u8 || T == SampleType::u16;
+  S samples[kChunkPixels];
+  double values[kChunkPixels];
+  for (std::int64_t x0 = 0; x0 < width; x0 += kChunkPixels) {
+    const std::int64_t n = std::min(kChunkPixels, width - x0);
+    for (std::int64_t i = 0; i < n; ++i)
+      std::memcpy(&samples[i], pixels + ((x0 + i) * channels + channel) * std::int64_t{sizeof(S)}, sizeof(S));
+    if constexpr (integer) {
+      widen(std::type_identity<S>{}, reinterpret_cast<const std::byte*>(samples), values, n);
+      mix(std::type_identity<S>{}, values, rays + x0, n, brightness, reinterpret_cast<std::byte*>(samples));
+    } else {
+      widen(samples, values, n);
+      mix(values, rays + x0, n, brightness, samples);
+    }
+    for (std::int64_t i = 0; i < n; ++i)
+      std::memcpy(pixels + ((x0 + i) * channels + channel) * std::int64_t{sizeof(S)}, &samples[i], sizeof(S));
+  }
+}
+
 }  // namespace
+
+void blend_channel(double brightness, int channel, const double* rays, std::int64_t rays_stride,
+                   std::int64_t first, std::int64_t count, const MutablePixels& pixels) {
+  const PixelLayout& layout = pixels.layout;
+  if (channel < 0 || channel >= colour_count(layout.channels))
+    throw std::invalid_argument("no such colour channel");
+  with_sample_type(layout.type, [&]<SampleType T>() {
+    for (std::int64_t y = first; y < first + count; ++y)
+      blend_channel_line<T>(brightness, channel, layout.channels, rays + y * rays_stride, layout.width,
+                            pixels.bytes.data() + y * layout.row_bytes());
+  });
+}
 
 void blend_area(double brightness, const RayPlanes& planes, const Rect& area, const ConstPixels& base,
                 const MutablePixels& out, const Rect& out_area) {

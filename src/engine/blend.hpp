@@ -28,4 +28,10 @@ using RayPlanes = std::vector<LargeVector<double>>;
 void blend_area(double brightness, const RayPlanes& planes, const Rect& area, const ConstPixels& base,
                 const MutablePixels& out, const Rect& out_area);
 
+// Blends one colour channel's rays over that channel of rows first .. first + count - 1 of `pixels`,
+// in place, with the same bits as blend_area; the other channels stay as they are. Row y's rays
+// start at rays + y * rays_stride.
+void blend_channel(double brightness, int channel, const double* rays, std::int64_t rays_stride,
+                   std::int64_t first, std::int64_t count, const MutablePixels& pixels);
+
 }  // namespace orvex

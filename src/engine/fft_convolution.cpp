@@ -176,9 +176,12 @@ constexpr std::int64_t kBlockColumns = 16;
 // The 2-D transforms as passes of 1-D ones, each pass cut into tasks: the rows of the sources and
 // the kernel's rows that hold points; then per block of columns the forward transforms of both,
 // their product and the backward transform; then the rows the layer covers, back.
-std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& by_row, std::int64_t width,
-                                     std::int64_t height, int thread_count, const std::atomic<bool>* cancel,
-                                     const std::function<void(double fraction)>& progress) {
+void FftwMemoryFree::operator()(double* values) const noexcept { fftw_free(values); }
+
+ConvolvedPlane convolve_channel(const ChannelRays& plan, const SourceList& by_row, std::int64_t width,
+                                std::int64_t height, int thread_count, const std::atomic<bool>* cancel,
+                                const std::function<void(double fraction)>& progress, ConvolvedPlane reused,
+                                const std::function<void()>& sources_read) {
   const ConvolutionSize size = convolution_size(width, height, kernel_reach(plan));
   const std::int64_t nx = size.width;
   const std::int64_t ny = size.height;
@@ -198,14 +201,26 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
   hold(0);
   for_each_kernel_point(plan, [&](std::int64_t, std::int64_t dy, double) { hold(wrap(dy, ny)); });
   const auto kernel_count = static_cast<std::int64_t>(kernel_rows.size());
-  FftwBuffer<double> kernel = allocate<double>(kernel_count * stride);
-  std::fill(kernel.get(), kernel.get() + kernel_count * stride, 0.0);
-  kernel[0] = plan.slot_count;  // each direction adds the source's own value once
-  for_each_kernel_point(plan, [&](std::int64_t dx, std::int64_t dy, double w) {
-    kernel[kernel_row[wrap(dy, ny)] * stride + wrap(dx, nx)] += w;
-  });
+  // Made once the sources are read (and perhaps let go): both at once would raise the peak.
+  FftwBuffer<double> kernel;
+  const auto make_kernel = [&] {
+    kernel = allocate<double>(kernel_count * stride);
+    std::fill(kernel.get(), kernel.get() + kernel_count * stride, 0.0);
+    kernel[0] = plan.slot_count;  // each direction adds the source's own value once
+    for_each_kernel_point(plan, [&](std::int64_t dx, std::int64_t dy, double w) {
+      kernel[kernel_row[wrap(dy, ny)] * stride + wrap(dx, nx)] += w;
+    });
+  };
 
-  FftwBuffer<double> spectrum = allocate<double>(ny * stride);
+  // Only the layer's rows are kept: the padding rows are zeros going in and unread coming out.
+  ConvolvedPlane result = std::move(reused);
+  if (result.capacity < height * stride) {
+    result.values.reset();  // before the new one: both at once would raise the peak
+    result.values.reset(allocate<double>(height * stride).release());
+    result.capacity = height * stride;
+  }
+  result.stride = stride;
+  double* const spectrum = result.values.get();
   const auto complex_row = [](double* row) { return reinterpret_cast<fftw_complex*>(row); };
   ScratchBlocks scratch(ny * kBlockColumns, 2 * std::max(thread_count, 1) + 1);
   FftwBuffer<fftw_complex> planned_block = scratch.take();
@@ -213,7 +228,7 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
   const int n0 = static_cast<int>(ny);
   const int n1 = static_cast<int>(nx);
   const int across = static_cast<int>(kBlockColumns);
-  double* const first_row = spectrum.get();
+  double* const first_row = spectrum;
   fftw_complex* const block = planned_block.get();
   const auto columns_plan = [&](int sign) {
     return fftw_plan_many_dft(1, &n0, across, block, nullptr, across, 1, block, nullptr, across, 1, sign,
@@ -230,7 +245,7 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
 
   const auto tasks_of = [](std::int64_t rows) { return (rows + kTaskRows - 1) / kTaskRows; };
   const std::int64_t blocks = (columns + kBlockColumns - 1) / kBlockColumns;
-  const std::int64_t row_tasks = tasks_of(ny) + tasks_of(kernel_count);
+  const std::int64_t row_tasks = tasks_of(height) + tasks_of(kernel_count);
   const double all_tasks = static_cast<double>(row_tasks + blocks + tasks_of(height));
   std::int64_t tasks_before = 0;
   const auto pass = [&](std::int64_t tasks, const std::function<void(std::int64_t)>& task) {
@@ -243,17 +258,20 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
     tasks_before += tasks;
   };
 
-  pass(row_tasks, [&](std::int64_t k) {
-    const bool sources = k < tasks_of(ny);
-    const std::int64_t first = (sources ? k : k - tasks_of(ny)) * kTaskRows;
-    for (std::int64_t y = first; y < std::min(first + kTaskRows, sources ? ny : kernel_count); ++y) {
-      double* row = (sources ? spectrum.get() : kernel.get()) + y * stride;
-      if (sources) {
-        std::fill(row, row + stride, 0.0);
-        if (y >= height) continue;  // padding: transforms to zeros
-        for (std::int64_t s = by_row.row_start[y]; s < by_row.row_start[y + 1]; ++s)
-          row[by_row.position[s]] = by_row.value[s];
-      }
+  pass(tasks_of(height), [&](std::int64_t k) {
+    for (std::int64_t y = k * kTaskRows; y < std::min((k + 1) * kTaskRows, height); ++y) {
+      double* row = spectrum + y * stride;
+      std::fill(row, row + stride, 0.0);
+      for (std::int64_t s = by_row.row_start[y]; s < by_row.row_start[y + 1]; ++s)
+        row[by_row.position[s]] = by_row.value[s];
+      fftw_execute_dft_r2c(rows_forward.get(), row, complex_row(row));
+    }
+  });
+  if (sources_read) sources_read();
+  make_kernel();
+  pass(tasks_of(kernel_count), [&](std::int64_t k) {
+    for (std::int64_t r = k * kTaskRows; r < std::min((k + 1) * kTaskRows, kernel_count); ++r) {
+      double* row = kernel.get() + r * stride;
       fftw_execute_dft_r2c(rows_forward.get(), row, complex_row(row));
     }
   });
@@ -267,8 +285,8 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
     double* const k = &kernel_block[0][0];
     std::fill(s, s + 2 * ny * kBlockColumns, 0.0);
     std::fill(k, k + 2 * ny * kBlockColumns, 0.0);
-    for (std::int64_t y = 0; y < ny; ++y)
-      std::copy_n(spectrum.get() + y * stride + 2 * first, 2 * count, s + 2 * y * kBlockColumns);
+    for (std::int64_t y = 0; y < height; ++y)
+      std::copy_n(spectrum + y * stride + 2 * first, 2 * count, s + 2 * y * kBlockColumns);
     for (std::int64_t r = 0; r < kernel_count; ++r)
       std::copy_n(kernel.get() + r * stride + 2 * first, 2 * count, k + 2 * kernel_rows[r] * kBlockColumns);
     fftw_execute_dft(columns_forward.get(), sources.get(), sources.get());
@@ -280,8 +298,8 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
       s[2 * i + 1] = product.imag();
     }
     fftw_execute_dft(columns_backward.get(), sources.get(), sources.get());
-    for (std::int64_t y = 0; y < ny; ++y)
-      std::copy_n(s + 2 * y * kBlockColumns, 2 * count, spectrum.get() + y * stride + 2 * first);
+    for (std::int64_t y = 0; y < height; ++y)
+      std::copy_n(s + 2 * y * kBlockColumns, 2 * count, spectrum + y * stride + 2 * first);
     scratch.give_back(std::move(kernel_block));
     scratch.give_back(std::move(sources));
   });
@@ -291,18 +309,17 @@ std::vector<double> convolve_channel(const ChannelRays& plan, const SourceList& 
   // must come out exactly untouched.
   constexpr double kRoundOff = 1e-10;
   const double scale = 1.0 / (static_cast<double>(nx) * static_cast<double>(ny));
-  std::vector<double> accumulation(static_cast<std::size_t>(width * height));
   pass(tasks_of(height), [&](std::int64_t k) {
     for (std::int64_t y = k * kTaskRows; y < std::min((k + 1) * kTaskRows, height); ++y) {
-      double* row = spectrum.get() + y * stride;
+      double* row = spectrum + y * stride;
       fftw_execute_dft_c2r(rows_backward.get(), complex_row(row), row);
       for (std::int64_t x = 0; x < width; ++x) {
         const double v = row[x] * scale;
-        accumulation[static_cast<std::size_t>(y * width + x)] = std::fabs(v) < kRoundOff ? 0.0 : v;
+        row[x] = std::fabs(v) < kRoundOff ? 0.0 : v;
       }
     }
   });
-  return accumulation;
+  return result;
 }
 
 }  // namespace orvex

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "engine/channel_rays.hpp"
@@ -35,12 +36,29 @@ ConvolutionSize convolution_size(std::int64_t width, std::int64_t height, Kernel
 double direct_cost(const ChannelRays& rays, std::int64_t source_count);
 double convolution_cost(std::int64_t width, std::int64_t height, const ChannelRays& rays);
 
-// The channel's whole accumulation (width x height, row-major), the sources' own values included.
+// Frees memory from fftw_malloc.
+struct FftwMemoryFree {
+  void operator()(double* values) const noexcept;
+};
+
+// A channel's whole accumulation, left in the transforms' own memory: row y of the layer starts
+// at row(y), rows `stride` doubles apart.
+struct ConvolvedPlane {
+  std::unique_ptr<double[], FftwMemoryFree> values;
+  std::int64_t stride = 0;
+  std::int64_t capacity = 0;  // doubles allocated
+  bool empty() const { return !values; }
+  const double* row(std::int64_t y) const { return values.get() + y * stride; }
+};
+
+// The channel's whole accumulation (width x height), the sources' own values included.
 // The transforms run as many small tasks: `cancel` stops them between two (throwing Cancelled), and
 // `progress` gets the share done on the calling thread. The same bits whatever the thread count.
-std::vector<double> convolve_channel(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
-                                     std::int64_t height, int thread_count,
-                                     const std::atomic<bool>* cancel = nullptr,
-                                     const std::function<void(double fraction)>& progress = {});
+// `reused`, if large enough, holds the result instead of fresh memory (page faults cost); once the
+// sources are no longer read, `sources_read` is called (their owner may let them go).
+ConvolvedPlane convolve_channel(const ChannelRays& rays, const SourceList& sources, std::int64_t width,
+                                std::int64_t height, int thread_count, const std::atomic<bool>* cancel = nullptr,
+                                const std::function<void(double fraction)>& progress = {},
+                                ConvolvedPlane reused = {}, const std::function<void()>& sources_read = {});
 
 }  // namespace orvex

@@ -144,6 +144,7 @@ RayField::RayField(const ClampedSettings& settings, std::int64_t width, std::int
   by_column_.resize(colours);
   wants_convolution_.resize(colours);
   convolved_.resize(colours);
+  blended_.resize(colours);
   for (std::size_t c = 0; c < colours; ++c) {
     wants_convolution_[c] = use_convolution(rays_[c], *by_row_[c], width_, height_, method);
     if (!wants_convolution_[c] && !rays_[c].column_paths.empty())
@@ -153,7 +154,7 @@ RayField::RayField(const ClampedSettings& settings, std::int64_t width, std::int
 
 void RayField::check_convolved() const {
   for (std::size_t c = 0; c < rays_.size(); ++c)
-    if (wants_convolution_[c] && convolved_[c].empty())
+    if (wants_convolution_[c] && !convolved(static_cast<int>(c)))
       throw std::logic_error("dense channels are not convolved yet");
 }
 
@@ -164,7 +165,7 @@ int RayField::convolved_count() const {
 void RayField::convolve(const RenderOptions& options) {
   std::vector<std::size_t> dense;
   for (std::size_t c = 0; c < rays_.size(); ++c)
-    if (wants_convolution_[c] && convolved_[c].empty()) dense.push_back(c);
+    if (wants_convolution_[c] && !convolved(static_cast<int>(c))) dense.push_back(c);
   const auto channels = static_cast<double>(dense.size());
   for (std::size_t k = 0; k < dense.size(); ++k) {
     const std::size_t c = dense[k];
@@ -177,12 +178,49 @@ void RayField::convolve(const RenderOptions& options) {
   }
 }
 
+void RayField::convolve_into(double brightness, const MutablePixels& layer, const RenderOptions& options) {
+  check_pixels(layer);
+  if (layer.layout.width != width_ || layer.layout.height != height_ || colour_count(layer.layout.channels) != colours())
+    throw std::invalid_argument("the pixels do not match the layer");
+  std::vector<std::size_t> dense;
+  for (std::size_t c = 0; c < rays_.size(); ++c)
+    if (wants_convolution_[c] && !convolved(static_cast<int>(c))) dense.push_back(c);
+  const auto channels = static_cast<double>(dense.size());
+  // The blend is a small share of a channel's work; the transforms report the rest.
+  constexpr double kTransformShare = 0.95;
+  ConvolvedPlane plane;
+  for (std::size_t k = 0; k < dense.size(); ++k) {
+    const std::size_t c = dense[k];
+    const auto report = [&](double f) {
+      if (options.progress) options.progress((static_cast<double>(k) + f) / channels);
+    };
+    plane = convolve_channel(rays_[c], *by_row_[c], width_, height_, options.threads, options.cancel,
+                             [&](double f) { report(kTransformShare * f); }, std::move(plane),
+                             [&] { by_row_[c].reset(); });
+    const std::int64_t tasks = chunk_count(height_, options.threads);
+    TaskRun run{options.threads, {}, options.cancel};
+    run.on_done = [&](std::int64_t done, std::int64_t total) {
+      report(kTransformShare + (1 - kTransformShare) * static_cast<double>(done) / static_cast<double>(total));
+    };
+    run_tasks(tasks, run, [&](std::int64_t t) {
+      const std::int64_t first = t * height_ / tasks;
+      blend_channel(brightness, static_cast<int>(c), plane.row(0), plane.stride, first,
+                    (t + 1) * height_ / tasks - first, layer);
+    });
+    blended_[c] = true;
+  }
+}
+
 void RayField::accumulate_area(int channel, const Rect& area, LargeVector<double>& steep, double* out) const {
   const auto c = static_cast<std::size_t>(channel);
   const std::int64_t y0 = area.y, rows = area.height;
+  if (blended_[c]) {
+    std::fill(out, out + rows * area.width, 0.0);  // no rays left to add: the samples stay
+    return;
+  }
   if (wants_convolution_[c]) {
     for (std::int64_t r = 0; r < rows; ++r)
-      std::memcpy(out + r * area.width, convolved_[c].data() + (y0 + r) * width_ + area.x,
+      std::memcpy(out + r * area.width, convolved_[c].row(y0 + r) + area.x,
                   static_cast<std::size_t>(area.width) * sizeof(double));
     return;
   }

@@ -12,6 +12,7 @@
 
 #include "engine/blend.hpp"
 #include "engine/channel_rays.hpp"
+#include "engine/fft_convolution.hpp"
 #include "engine/filter_settings.hpp"
 #include "engine/pixels.hpp"
 #include "engine/sources.hpp"
@@ -56,10 +57,17 @@ class RayField {
   // Stamps the dense channels of the whole layer through FFTs; needed before any render. The
   // progress and the cancel of `options` are seen inside the transforms.
   void convolve(const RenderOptions& options);
+  // The same for a render of the whole layer into itself: one dense channel at a time is
+  // convolved and blended into `layer` at once, so that only one plane is held (and reused) and
+  // each channel's sources go once read; render() then leaves those channels as they are.
+  void convolve_into(double brightness, const MutablePixels& layer, const RenderOptions& options);
 
   int colours() const { return static_cast<int>(rays_.size()); }
   int convolved_count() const;
-  bool convolved(int channel) const { return !convolved_[static_cast<std::size_t>(channel)].empty(); }
+  bool convolved(int channel) const {
+    const auto c = static_cast<std::size_t>(channel);
+    return !convolved_[c].empty() || blended_[c];
+  }
 
   Accumulation accumulate(const Rect& view, const RenderOptions& options) const;
 
@@ -84,7 +92,8 @@ class RayField {
   ChannelSources by_row_;                      // none left for a convolved channel
   std::vector<SourceList> by_column_;          // only for directly stamped steep rays
   std::vector<bool> wants_convolution_;
-  std::vector<std::vector<double>> convolved_;  // whole-layer planes of the dense channels
+  std::vector<ConvolvedPlane> convolved_;  // whole-layer planes of the dense channels
+  std::vector<bool> blended_;              // dense channels already blended into the layer
 };
 
 void blend_view(const Accumulation& rays, double brightness, const ConstPixels& base,

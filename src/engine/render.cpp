@@ -30,7 +30,11 @@ void render_sources(const ClampedSettings& settings, LayerSources sources, const
     transforming.progress = [&](double f) { options.progress(share * f); };
     stamping.progress = [&](double f) { options.progress(share + (1 - share) * f); };
   }
-  field.convolve(transforming);
+  // Into the layer itself: each dense channel is blended once convolved, one plane held at a time.
+  if (layer.bytes.data() == out.bytes.data())
+    field.convolve_into(settings->brightness, out, transforming);
+  else
+    field.convolve(transforming);
   field.render(whole, settings->brightness, layer, out, stamping);
 }
 

@@ -237,6 +237,14 @@ LayerSources collect_sources(const ClampedSettings& settings, const SourceInput&
     collect_rows(collector, k * height / chunks, (k + 1) * height / chunks, parts[static_cast<std::size_t>(k)]);
   });
   LayerSources sources = no_sources_yet(input);
+  // Room for all at once: growing would hold the old and the new lists beside the parts.
+  for (std::size_t c = 0; c < sources.by_row.size(); ++c) {
+    std::size_t count = 0;
+    for (const SourceParts& part : parts) count += part[c].value.size();
+    sources.by_row[c].row_start.reserve(static_cast<std::size_t>(height) + 1);
+    sources.by_row[c].position.reserve(count);
+    sources.by_row[c].value.reserve(count);
+  }
   for (SourceParts& part : parts) append(sources, part);
   return sources;
 }

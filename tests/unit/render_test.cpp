@@ -140,7 +140,7 @@ TEST(Render, WorkedBlendValues) {
 
 // The vector blend against the formula, sample by sample: rays below zero, zero, tiny and
 // saturating, views whose rows are no multiple of the vector or chunk width, every layout; and
-// blended in place, as a whole-layer render is, to the same samples.
+// blended in place, as a whole-layer render is, and one channel at a time, to the same samples.
 TEST(Render, BlendedSamplesFollowTheFormula) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> u(0, 1);
@@ -174,6 +174,16 @@ TEST(Render, BlendedSamplesFollowTheFormula) {
       PixelBuffer in_place = base;
       blend_area(37, planes, view, in_place.view(), in_place.view(), {0, 0, 270, 4});
       ASSERT_EQ(crop(in_place, view).bytes, out.bytes) << static_cast<int>(type) << " " << channels;
+      // One channel at a time over whole rows, as dense channels are blended after their FFT.
+      PixelBuffer by_channel = base;
+      for (int c = 0; c < colour_count(channels); ++c) {
+        std::vector<double> whole_rows(270 * 4, 0.0);
+        for (std::int64_t p = 0; p < view.width * view.height; ++p)
+          whole_rows[static_cast<std::size_t>((view.y + p / view.width) * 270 + view.x + p % view.width)] =
+              planes[static_cast<std::size_t>(c)][static_cast<std::size_t>(p)];
+        blend_channel(37, c, whole_rows.data(), 270, 0, 4, by_channel.view());
+      }
+      ASSERT_EQ(by_channel.bytes, in_place.bytes) << static_cast<int>(type) << " " << channels;
     }
 }
 
