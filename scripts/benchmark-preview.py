@@ -5,7 +5,9 @@ Opens the dialog on a generated 12 MP night photo (1% of each channel at full, t
 0.7), makes the window large enough for a preview of about 512 x 512, steps the Threshold and
 then the Brightness spin button with the keyboard (each step renders the preview again), and
 prints the median and worst update per kind of change, from the times the plug-in reports with
-ORVEX_TRACE_TIMING set.
+ORVEX_TRACE_TIMING set: once with the whole layer fitted into the preview, once at 1:1 (the zoom
+the dialog remembers, set beforehand). Fitted, an update that waits for the exact picture prints
+how long until it was drawn as well.
 
     /usr/bin/python3 scripts/benchmark-preview.py --plugin build-release/src/gimp2/orvex
 
@@ -40,19 +42,22 @@ def main() -> int:
     parser.add_argument("--plugin", type=Path, required=True)
     parser.add_argument("--size", default="4000x3000")
     parser.add_argument("--steps", type=int, default=10)
+    parser.add_argument("--zoom", nargs="+", default=["fit", "1:1"], help="the zooms to time: fit, 1:1, 1:2...")
     parser.add_argument("--drag", type=float, default=0, help="seconds of Threshold changes; memory, not time")
     args = parser.parse_args()
     if args.drag:
         return drag(args)
+    return max(measure(args, zoom) for zoom in args.zoom)
 
+
+def measure(args, zoom: str) -> int:
     work = Path(tempfile.mkdtemp(prefix="orvex-preview-"))
     image = work / "photo.png"
     subprocess.run(["convert", "-size", args.size, "xc:black", "+noise", "Random", "-channel", "RGB",
                     "-fx", "u>0.99?1:u*0.7", f"PNG24:{image}"], check=True)
     gimp = GIMPS["2"]
     shutil.copytree(profile_template(work / "cache", gimp) / "profile", work / "profile")
-    (work / "profile/plug-ins/orvex").mkdir(parents=True)
-    shutil.copy(args.plugin, work / "profile/plug-ins/orvex/orvex")
+    install(args.plugin, work, zoom)
     env = dict(environment(work, gimp), ORVEX_TRACE_TIMING="1")
     scheme = (f'(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE "{image}" "photo.png")))'
               f' (drw (car (gimp-image-get-active-drawable img))))'
@@ -63,14 +68,17 @@ def main() -> int:
         run = subprocess.Popen(["timeout", "600", gimp["console"], *gimp["flags"], "-b", scheme, *gimp["end"]],
                                env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 300
-        steps = ["wait ^Orvex 1.0.0$", "sleep 3", "click 335 344", "resize 566 900", "sleep 3"]
-        steps += ["key Down", "sleep 1.2"] * args.steps + ["key shift+Tab shift+Tab", "sleep 1"]
-        steps += ["key Down", "sleep 1.2"] * args.steps + ["key Escape"]
+        pause = "sleep 1.2" if zoom != "fit" else "sleep 6"
+        steps = ["wait ^Orvex 1.0.0$", "sleep 8", "click 501 669", "sleep 3"]
+        steps += ["key Down", pause] * args.steps + ["key shift+Tab shift+Tab", "sleep 1"]
+        steps += ["key Down", pause] * args.steps + ["key Escape"]
         for step in steps:
             display.step(step, work, deadline, lambda: run.poll() is None)
         run.wait()
-    renders = re.findall(r"preview render (\d+)x(\d+) \(threshold (\d+), brightness ([\d.]+)\) took ([\d.]+) ms",
-                         log.read_text())
+    text = log.read_text()
+    renders = re.findall(r"preview render (\d+)x(\d+)\S* \(threshold (\d+), brightness ([\d.]+)\) took ([\d.]+) ms",
+                         text)
+    exact = [float(ms) for ms in re.findall(r"exact preview drawn ([\d.]+) ms after the change", text)]
     shutil.rmtree(work, ignore_errors=True)
     times: dict[str, list[float]] = {"Threshold": [], "Brightness": []}
     for before, after in zip(renders, renders[1:]):
@@ -79,14 +87,27 @@ def main() -> int:
             if kind:
                 times[kind].append(float(after[4]))
     size = f"{renders[-1][0]}x{renders[-1][1]}" if renders else "?"
-    print(f"preview {size} of a {args.size} RGB photo, {len(renders)} renders")
+    print(f"zoom {zoom}: preview {size} of a {args.size} RGB photo, {len(renders)} renders")
     for kind, values in times.items():
         if not values:
             print(f"{kind}: no update measured")
             return 1
         print(f"{kind} change: {len(values)} updates, median {statistics.median(values):.1f} ms, "
               f"worst {max(values):.1f} ms")
+    if exact:
+        print(f"exact picture after a change: {len(exact)} times, median {statistics.median(exact):.0f} ms, "
+              f"worst {max(exact):.0f} ms")
     return 0
+
+
+def install(plugin: Path, work: Path, zoom: str) -> Path:
+    """The plug-in in the profile, and the dialog's remembered size and zoom (a preview of about 512 x 512)."""
+    binary = work / "profile/plug-ins/orvex/orvex"
+    binary.parent.mkdir(parents=True)
+    shutil.copy(plugin, binary)
+    memory = f"size 566 900 zoom {zoom}"
+    (work / "profile/parasiterc").write_text(f'(parasite "plugin-orvex-dialog" 1 {len(memory)} "{memory}")\n')
+    return binary
 
 
 def kib(pid: int, field: str) -> int:
@@ -112,9 +133,7 @@ def drag(args) -> int:
     subprocess.run(["convert", "-size", args.size, "xc:black", "+noise", "Random", f"PNG24:{image}"], check=True)
     gimp = GIMPS["2"]
     shutil.copytree(profile_template(work / "cache", gimp) / "profile", work / "profile")
-    binary = work / "profile/plug-ins/orvex/orvex"
-    binary.parent.mkdir(parents=True)
-    shutil.copy(args.plugin, binary)
+    binary = install(args.plugin, work, "1:1")
     env = dict(environment(work, gimp), ORVEX_TRACE_TIMING="1")
     scheme = (f'(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE "{image}" "noise.png")))'
               f' (drw (car (gimp-image-get-active-drawable img))))'
@@ -127,8 +146,8 @@ def drag(args) -> int:
         deadline = time.monotonic() + 600
         alive = lambda: run.poll() is None  # noqa: E731
         # Threshold 128 typed into its spin button, which keeps the focus for the steps.
-        for step in ["wait ^Orvex 1.0.0$", "sleep 3", "click 335 344", "key ctrl+a", "type 128", "key Tab",
-                     "key shift+Tab", "resize 566 900", "sleep 15"]:
+        for step in ["wait ^Orvex 1.0.0$", "sleep 3", "click 501 669", "key ctrl+a", "type 128", "key Tab",
+                     "key shift+Tab", "sleep 15"]:
             display.step(step, work, deadline, alive)
         pid = plugin_process(binary)
         if pid is None:
@@ -155,7 +174,7 @@ def drag(args) -> int:
             time.sleep(0.01)
         closed = time.monotonic() - closing
         run.wait()
-    renders = re.findall(r"preview render \d+x\d+ \(threshold (\d+), .*took ([\d.]+) ms", log.read_text())
+    renders = re.findall(r"preview render \d+x\d+\S* \(threshold (\d+), .*took ([\d.]+) ms", log.read_text())
     shutil.rmtree(work, ignore_errors=True)
     dragged = [(int(t), float(ms)) for t, ms in renders if int(t) < 128]
     if not dragged:

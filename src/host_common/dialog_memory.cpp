@@ -18,7 +18,8 @@ bool read_side(std::string_view& text, int& side) {
 }  // namespace
 
 std::string format_dialog_memory(const DialogMemory& memory) {
-  return "size " + std::to_string(memory.width) + " " + std::to_string(memory.height);
+  return "size " + std::to_string(memory.width) + " " + std::to_string(memory.height) + " zoom " +
+         (memory.zoom ? zoom_name(*memory.zoom) : "fit");
 }
 
 DialogMemory parse_dialog_memory(std::string_view text) {
@@ -27,7 +28,11 @@ DialogMemory parse_dialog_memory(std::string_view text) {
   text.remove_prefix(5);
   if (!read_side(text, memory.width) || !text.starts_with(" ")) return {};
   text.remove_prefix(1);
-  if (!read_side(text, memory.height) || !text.empty()) return {};
+  if (!read_side(text, memory.height)) return {};
+  if (text.empty() || text == " zoom fit") return memory;
+  if (!text.starts_with(" zoom ")) return {};
+  memory.zoom = parse_zoom_name(text.substr(6));
+  if (!memory.zoom) return {};
   return memory;
 }
 

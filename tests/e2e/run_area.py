@@ -147,13 +147,16 @@ def main() -> int:
     subst = {"work": str(work), "catalogues": str(args.catalogues.resolve()), "plugin": str(args.plugin),
              "helpers": str(args.helper.resolve().parent) if args.helper else "",
              "cli": "\n".join(f"{name} {line}" for name, line in area.get("cli", {}).items())}
-    for name, recipe in area.get("inputs", {}).items():
-        *words, kind = shlex.split(recipe)
+    def make(name: str, recipe: str) -> None:  # may start from an earlier ${input:name} or ${cli:name}
+        filled = re.sub(r"\$\{((?:input|cli):[\w-]+)\}", lambda m: subst[m.group(1)], recipe)
+        *words, kind = shlex.split(filled)
         kind, subst[f"input:{name}"] = GRAY_PNG.get(kind, [kind]), str(work / f"{name}.png")
         made = subprocess.run(["/usr/bin/convert", *words, "-strip", *kind[:-1], kind[-1] + subst[f"input:{name}"]],
                               capture_output=True, text=True)
         if made.returncode or made.stderr:
             sys.exit(f"making input {name} failed: {made.stderr}")
+    for name, recipe in area.get("inputs", {}).items():
+        make(name, recipe)
     failures: list[str] = []
     for name, line in area.get("cli", {}).items():
         words, subst[f"cli:{name}"] = shlex.split(line), str(work / f"cli-{name}.png")
@@ -161,6 +164,8 @@ def main() -> int:
                              capture_output=True, text=True)
         if out.returncode:
             failures.append(f"orvex-render {line}: {out.stderr.strip()}")
+    for name, recipe in area.get("from-cli", {}).items():
+        make(name, recipe)
     fill = lambda text, batch=0: re.sub(r"\$\{([\w:.-]+)\}", lambda m: {**subst, "batch": str(batch)}[m.group(1)], text)
 
     shutil.copytree(profile_template(args.work_root.resolve() / "cache", gimp) / "profile", work / "profile")

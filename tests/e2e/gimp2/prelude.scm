@@ -63,6 +63,19 @@
                                    ((darker) (and (> smaller 0) (= larger 0))) (else #f)))))
     (orvex-note (if ok (string-append "PASS " name)
                     (string-append "FAIL " name ": " (orvex-show relation) " expected; changed, larger, smaller = " (orvex-show r))))))
+; 8-bit RGB drawables of one size, a at (x y) in its image: no colour differs by more than `levels` of 255.
+(define (expect-near name a b levels x y)
+  (let* ((img (car (gimp-image-duplicate (car (gimp-item-get-image a)))))
+         (shown (car (gimp-layer-new-from-drawable b img))))
+    (gimp-image-insert-layer img shown 0 -1)
+    (gimp-layer-set-offsets shown x y)
+    (gimp-layer-set-mode shown LAYER-MODE-DIFFERENCE-LEGACY)
+    (let ((difference (car (gimp-image-merge-down img shown CLIP-TO-BOTTOM-LAYER))))
+      (gimp-image-select-rectangle img CHANNEL-OP-REPLACE x y (car (gimp-drawable-width b)) (car (gimp-drawable-height b)))
+      (let ((beyond (list-ref (gimp-drawable-histogram difference HISTOGRAM-VALUE (/ (+ levels 0.5) 255) 1) 4)))
+        (orvex-note (if (= beyond 0) (string-append "PASS " name)
+                        (string-append "FAIL " name ": " (orvex-show beyond) " pixels more than "
+                                       (orvex-show levels) " apart")))))))
 ; Runs (action), then checks that the image's selection, images, active items and channels are as before,
 ; and, unless drw is #f, drw's pixels and the clean state too (but for clean #f).
 (define (expect-kept name img drw clean action)
