@@ -174,16 +174,21 @@ TEST(Render, BlendedSamplesFollowTheFormula) {
       PixelBuffer in_place = base;
       blend_area(37, planes, view, in_place.view(), in_place.view(), {0, 0, 270, 4});
       ASSERT_EQ(crop(in_place, view).bytes, out.bytes) << static_cast<int>(type) << " " << channels;
-      // One channel at a time over whole rows, as dense channels are blended after their FFT.
+      // One channel at a time over whole rows (read 280 apart, as from a transform's rows), as dense
+      // channels are blended after their FFT, against all channels at once.
+      RayPlanes whole(colour_count(channels), LargeVector<double>(270 * 4));
+      PixelBuffer at_once = base;
       PixelBuffer by_channel = base;
-      for (int c = 0; c < colour_count(channels); ++c) {
-        std::vector<double> whole_rows(270 * 4, 0.0);
-        for (std::int64_t p = 0; p < view.width * view.height; ++p)
-          whole_rows[static_cast<std::size_t>((view.y + p / view.width) * 270 + view.x + p % view.width)] =
-              planes[static_cast<std::size_t>(c)][static_cast<std::size_t>(p)];
-        blend_channel(37, c, whole_rows.data(), 270, 0, 4, by_channel.view());
+      for (std::size_t c = 0; c < whole.size(); ++c) {
+        std::vector<double> strided(280 * 4, 9.0);
+        for (std::int64_t p = 0; p < 270 * 4; ++p) {
+          whole[c][static_cast<std::size_t>(p)] = u(rng) < 0.5 ? odd_rays[rng() % 6] : u(rng) / 4;
+          strided[static_cast<std::size_t>(p / 270 * 280 + p % 270)] = whole[c][static_cast<std::size_t>(p)];
+        }
+        blend_channel(37, static_cast<int>(c), strided.data(), 280, 0, 4, by_channel.view());
       }
-      ASSERT_EQ(by_channel.bytes, in_place.bytes) << static_cast<int>(type) << " " << channels;
+      blend_area(37, whole, {0, 0, 270, 4}, at_once.view(), at_once.view(), {0, 0, 270, 4});
+      ASSERT_EQ(by_channel.bytes, at_once.bytes) << static_cast<int>(type) << " " << channels;
     }
 }
 
