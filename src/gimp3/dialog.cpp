@@ -119,8 +119,8 @@ DialogMemory remembered() {
   return parse_dialog_memory({data, size});
 }
 
-void remember(GtkWindow* window) {
-  DialogMemory memory;
+void remember(GtkWindow* window, const PreviewPane& preview) {
+  DialogMemory memory{.zoom = preview.zoom()};
   gtk_window_get_size(window, &memory.width, &memory.height);
   const std::string text = format_dialog_memory(memory);
   const ParasiteOwner parasite(gimp_parasite_new(kDialogMemoryParasite, GIMP_PARASITE_PERSISTENT,
@@ -192,17 +192,18 @@ void build_dialog(GtkWidget* dialog, DialogModel& model, DialogControls& control
 
 bool show_dialog(GimpDrawable* drawable, ClampedSettings& settings) {
   gimp_ui_init(kProgramName);
-  DialogModel model{settings, PreviewPane(drawable, settings)};
+  const DialogMemory memory = remembered();
+  DialogModel model{settings, PreviewPane(drawable, settings, memory.zoom)};
   DialogControls controls;
   const OwnedDialog dialog(new_dialog());
   build_dialog(dialog.get(), model, controls);
-  if (const DialogMemory memory = remembered(); memory.width > 0)
+  if (memory.width > 0)
     gtk_window_set_default_size(GTK_WINDOW(dialog.get()), memory.width, memory.height);
   gtk_widget_show_all(dialog.get());
   gint response = gimp_dialog_run(GIMP_DIALOG(dialog.get()));
   for (; response == kResponseReset; response = gimp_dialog_run(GIMP_DIALOG(dialog.get())))
     reset_to_defaults(model, controls);
-  remember(GTK_WINDOW(dialog.get()));
+  remember(GTK_WINDOW(dialog.get()), model.preview);
   return response == GTK_RESPONSE_OK;
 }
 

@@ -36,6 +36,11 @@ def state(img):  # ids of the selected layers, the selected channels and the cha
         zlib.crc32(pixels(img.get_selection()))]
 def pixels(drw, box=None, fmt=None):  # fmt None: the drawable's own format
     return drw.get_buffer().get(Gegl.Rectangle.new(*(box or (0, 0, drw.get_width(), drw.get_height()))), 1.0, fmt, Gegl.AbyssPolicy.NONE)
+def expect_near(name, a, b, levels, at):  # b against a's box at `at`: no colour more than levels of 255 apart
+    shown = pixels(a, (*at, b.get_width(), b.get_height()), "R'G'B'A u8")
+    wanted = pixels(b, None, "R'G'B'A u8")
+    far = sum(abs(p - q) > levels for i, (p, q) in enumerate(zip(shown, wanted)) if i % 4 != 3)
+    note(f"PASS {name}" if not far else f"FAIL {name}: {far} samples more than {levels} apart")
 def expect_pixels(name, a, b, relation, box=None):  # 'same'/'differ' in any bit; 'brighter': a colour sample larger, none smaller ('darker' the reverse)
     same, (fmt, n) = pixels(a, box) == pixels(b, box), ("Y'A float", 2) if a.is_gray() else ("R'G'B'A float", 4)
     pairs = [(p, q) for i, (p, q) in enumerate(zip(*(array.array("f", pixels(d, box, fmt)) for d in (a, b)))) if i % n != n - 1]
