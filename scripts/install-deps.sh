@@ -9,6 +9,8 @@ PACKAGES=(
   build-essential cmake pkg-config g++ gettext
   libgimp2.0-dev libglib2.0-dev libgtk2.0-dev libgdk-pixbuf-2.0-dev libgegl-dev libbabl-dev libx11-dev
   libpng-dev libfftw3-dev
+  # the GEGL operation's tests: the gegl command
+  gegl
   # unit tests, benchmarks, sanitizers, fuzzing, memory checks
   libgtest-dev googletest libbenchmark-dev time clang libclang-rt-14-dev valgrind
   # end-to-end tests: the real GIMP, headless and under a virtual display
