@@ -5,8 +5,7 @@
 #include <numbers>
 
 // Every expression keeps babl's operand order and types: single precision where babl has floats,
-// and no contraction into fused multiply-adds (the engine's build forbids them) except where babl's
-// own build makes one.
+// and no contraction into fused multiply-adds, which babl's portable builds do not make either.
 namespace orvex::babl {
 
 float u8_unit(int sample) { return static_cast<float>(sample / 255.0); }
@@ -118,7 +117,7 @@ float srgb_to_linear_core(float encoded) {
 
 float luminance(float red, float green, float blue) {
   constexpr float kRed = 0x1.c7a7c2p-3f, kGreen = 0x1.6f0e06p-1f, kBlue = 0x1.f080bap-5f;
-  return std::fma(blue, kBlue, std::fma(red, kRed, green * kGreen));
+  return red * kRed + green * kGreen + blue * kBlue;
 }
 
 }  // namespace orvex::babl

@@ -24,8 +24,9 @@ float srgb_from_linear(float linear);
 // The sRGB curve as babl's core computes it (three Newton steps): GIMP's 8-bit tables use it.
 float srgb_to_linear_core(float encoded);
 
-// Luminance of a linear RGB colour with sRGB's coefficients, as babl's vector build of its gray
-// conversion computes it (fused multiply-adds).
+// Luminance of a linear RGB colour with sRGB's coefficients, as babl's core computes it in single
+// precision. (Its build for AVX2 machines, which babl picks at times, fuses multiply-adds: results
+// then differ in the last bit now and then.)
 float luminance(float red, float green, float blue);
 
 }  // namespace orvex::babl
