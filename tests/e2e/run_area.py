@@ -2,6 +2,7 @@
 """Runs one area of end-to-end cases in one real GIMP (2.10 or 3.0), throw-away profile; 0 when all passed (docs/testing.md)."""
 
 import argparse
+import ctypes
 import fcntl
 import os
 import re
@@ -59,6 +60,21 @@ def profile_template(cache: Path, gimp: dict) -> Path:
                 sys.exit(f"making a GIMP profile failed ({run.returncode}):\n{run.stdout}{run.stderr}")
             staging.rename(template)
     return template
+
+
+def pin_babl_paths(cache: Path, pins: list[str]) -> None:
+    """babl times the paths a format pair has when it first needs one and keeps the fastest, and they round
+    differently: GIMP's bytes vary from run to run. Its cache then holds these: "from > to: step | step"."""
+    os.environ["XDG_CACHE_HOME"] = str(cache)  # for the header this babl writes
+    babl = ctypes.CDLL("libbabl-0.1.so.0")
+    babl.babl_init(), babl.babl_exit()
+    lines = [(cache / "babl/babl-fishes").read_text().splitlines()[0]]
+    folder = next(Path("/usr/lib").glob("*/babl-0.1"))
+    for pair, steps in (pin.split(": ", 1) for pin in pins):
+        lines += [*pair.split(" > "), "\tpixels=1000 cost=1 error=0"]
+        lines += [f"\t{'' if s.startswith('BablBase') else f'{folder}/'}{s}" for s in steps.split(" | ")]
+        lines.append("----")
+    (cache / "babl/babl-fishes").write_text("\n".join(lines) + "\n")
 
 
 class Display:
@@ -135,17 +151,21 @@ def main() -> int:
     parser.add_argument("--gimp", choices=GIMPS, required=True)
     for flag in ("--plugin", "--renderer", "--work-root"):
         parser.add_argument(flag, type=Path, required=True)
-    parser.add_argument("--helper", type=Path, help="a test plug-in to install beside orvex")
+    parser.add_argument("--helper", type=Path, help="a test plug-in beside orvex (GIMP 3: a program)")
     parser.add_argument("--catalogues", type=Path, default=Path("/nonexistent"))
     parser.add_argument("--installed", action="store_true", help="use the plug-in GIMP has installed, not --plugin")
     args = parser.parse_args()
     gimp, area, started = GIMPS[args.gimp], tomllib.loads(args.area.read_text()), time.monotonic()
+    if "inputs_from" in area:  # the inputs and babl pins of another area
+        shared = tomllib.loads((args.area.parent / area["inputs_from"]).read_text())
+        area = {**{key: shared[key] for key in ("inputs", "babl") if key in shared}, **area}
     work = (args.work_root / f"gimp{args.gimp}-{args.area.stem}").resolve()
     shutil.rmtree(work, ignore_errors=True)
     (work / "results").mkdir(parents=True)
 
     subst = {"work": str(work), "catalogues": str(args.catalogues.resolve()), "plugin": str(args.plugin),
              "helpers": str(args.helper.resolve().parent) if args.helper else "",
+             "helper": str(args.helper.resolve()) if args.helper else "",
              "cli": "\n".join(f"{name} {line}" for name, line in area.get("cli", {}).items())}
     def make(name: str, recipe: str) -> None:  # may start from an earlier ${input:name} or ${cli:name}
         filled = re.sub(r"\$\{((?:input|cli):[\w-]+)\}", lambda m: subst[m.group(1)], recipe)
@@ -169,7 +189,7 @@ def main() -> int:
     fill = lambda text, batch=0: re.sub(r"\$\{([\w:.-]+)\}", lambda m: {**subst, "batch": str(batch)}[m.group(1)], text)
 
     shutil.copytree(profile_template(args.work_root.resolve() / "cache", gimp) / "profile", work / "profile")
-    for name, executable in (*((("orvex-test", args.helper),) if args.helper else ()),
+    for name, executable in (*((("orvex-test", args.helper),) if args.helper and args.gimp == "2" else ()),
                              *(() if args.installed else (("orvex", args.plugin),))):
         (work / "profile/plug-ins" / name).mkdir(parents=True, exist_ok=True)
         shutil.copy(executable, work / "profile/plug-ins" / name / name)
@@ -178,6 +198,8 @@ def main() -> int:
     if args.gimp == "3" and not args.installed and args.catalogues.is_dir():  # GIMP 3 reads them beside the plug-in
         shutil.copytree(args.catalogues, work / "profile/plug-ins/orvex/locale")
     env = environment(work, gimp)
+    if "babl" in area:
+        pin_babl_paths(work / "home/.cache", area["babl"])
     env.update({k: fill(v) for k, v in area.get("env", {}).items()})
     for name, text in area.get("files", {}).items():  # relative to the work folder, e.g. the profile's gimprc
         (work / name).parent.mkdir(parents=True, exist_ok=True)

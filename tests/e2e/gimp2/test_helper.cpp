@@ -2,11 +2,14 @@
 #include <libgimp/gimp.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/filter_settings.hpp"
+#include "engine/highlight_extraction.hpp"
 #include "gegl_io/buffer_pixels.hpp"
 
 namespace {
@@ -50,15 +53,48 @@ void call(const GimpParam* param, GimpParam* out) {
   out[6].data.d_int32 = rising;
 }
 
+orvex::PixelBuffer read(gint32 drawable, const orvex::Rect& box) {
+  GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
+  const orvex::TransferFormat format = orvex::transfer_format(gimp_drawable_get_format(drawable), 0, 0);
+  orvex::PixelBuffer pixels = orvex::read_pixels(buffer, box, format);
+  g_object_unref(buffer);
+  return pixels;
+}
+orvex::Rect whole(gint32 drawable) {
+  return {0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable)};
+}
+
+// The engine's highlights of a drawable against those GIMP's selection steps left in `reference`, sample
+// by sample: (samples that differ, the largest difference; -1 when the layouts differ; the engine's ms).
+void extract(const GimpParam* param, GimpParam* out) {
+  const gint32 drawable = param[1].data.d_drawable, reference = param[4].data.d_drawable;
+  orvex::FilterSettings settings = orvex::default_settings();
+  settings.threshold = param[2].data.d_int32;
+  settings.threshold_type = param[3].data.d_int32;
+  const orvex::PixelBuffer layer = read(drawable, whole(drawable)), want = read(reference, whole(reference));
+  const auto start = std::chrono::steady_clock::now();
+  const orvex::PixelBuffer got = orvex::extract_highlights(
+      orvex::ClampedSettings(settings), layer.view(),
+      {orvex::sample_curve(gimp_drawable_get_format(drawable)), orvex::GimpRounding::gimp2}, 2);
+  const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+  out[3].data.d_float = took.count();
+  gint32 &differing = out[1].data.d_int32, &largest = out[2].data.d_int32;
+  differing = largest = got.layout == want.layout ? 0 : -1;
+  const int bytes = orvex::sample_bytes(got.layout.type);
+  for (std::size_t i = 0; differing >= 0 && i < got.bytes.size(); i += static_cast<std::size_t>(bytes)) {
+    std::uint16_t a = 0, b = 0;
+    std::memcpy(&a, got.bytes.data() + i, static_cast<std::size_t>(bytes));
+    std::memcpy(&b, want.bytes.data() + i, static_cast<std::size_t>(bytes));
+    differing += a != b;
+    largest = std::max(largest, std::abs(a - b));
+  }
+}
+
 // Compares two drawables in a box: (pixels changed, colour samples larger, smaller).
 void compare(const GimpParam* param, GimpParam* out) {
   const orvex::Rect box{param[3].data.d_int32, param[4].data.d_int32, param[5].data.d_int32, param[6].data.d_int32};
-  std::vector<orvex::PixelBuffer> pixels;
-  for (const gint32 drawable : {param[1].data.d_drawable, param[2].data.d_drawable}) {
-    GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
-    pixels.push_back(orvex::read_pixels(buffer, box, orvex::transfer_format(gimp_drawable_get_format(drawable), 0, 0)));
-    g_object_unref(buffer);
-  }
+  const std::vector<orvex::PixelBuffer> pixels{read(param[1].data.d_drawable, box),
+                                               read(param[2].data.d_drawable, box)};
   const orvex::PixelLayout& l = pixels[0].layout;
   const auto value = [&](const std::byte* pixel, int c) { return orvex::unit_value(l.type, pixel + c * orvex::sample_bytes(l.type)); };
   gint32 &changed = out[1].data.d_int32, &larger = out[2].data.d_int32, &smaller = out[3].data.d_int32;
@@ -89,7 +125,12 @@ const std::vector<Procedure> kProcedures = {
       def(GIMP_PDB_INT32, "fractions"), def(GIMP_PDB_FLOAT, "last"), def(GIMP_PDB_INT32, "rising")}, call},
     {"orvex-test-compare", {def(GIMP_PDB_INT32, "run-mode"), def(GIMP_PDB_DRAWABLE, "a"), def(GIMP_PDB_DRAWABLE, "b"),
       def(GIMP_PDB_INT32, "x"), def(GIMP_PDB_INT32, "y"), def(GIMP_PDB_INT32, "width"), def(GIMP_PDB_INT32, "height")},
-     {def(GIMP_PDB_INT32, "changed"), def(GIMP_PDB_INT32, "larger"), def(GIMP_PDB_INT32, "smaller")}, compare}};
+     {def(GIMP_PDB_INT32, "changed"), def(GIMP_PDB_INT32, "larger"), def(GIMP_PDB_INT32, "smaller")}, compare},
+    {"orvex-test-extract", {def(GIMP_PDB_INT32, "run-mode"), def(GIMP_PDB_DRAWABLE, "drawable"),
+      def(GIMP_PDB_INT32, "threshold"), def(GIMP_PDB_INT32, "threshold-type"),
+      def(GIMP_PDB_DRAWABLE, "reference")},
+     {def(GIMP_PDB_INT32, "differing"), def(GIMP_PDB_INT32, "largest"), def(GIMP_PDB_FLOAT, "milliseconds")},
+     extract}};
 
 void query() {
   for (const Procedure& p : kProcedures)
@@ -101,7 +142,8 @@ void query() {
 void run(const gchar* name, gint, const GimpParam* param, gint* nreturn_vals, GimpParam** return_vals) {
   static GimpParam values[7];
   orvex::init_gegl_for_buffers();
-  const Procedure& p = kProcedures[std::strcmp(name, "orvex-test-call") == 0 ? 0 : 1];
+  const Procedure& p = *std::find_if(kProcedures.begin(), kProcedures.end(),
+                                     [&](const Procedure& q) { return std::strcmp(name, q.name) == 0; });
   for (std::size_t i = 0; i < p.results.size(); ++i) values[i + 1].type = p.results[i].type;
   p.run(param, values);
   values[0].type = GIMP_PDB_STATUS;
