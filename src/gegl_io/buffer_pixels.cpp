@@ -125,7 +125,8 @@ std::vector<std::uint8_t> display_bytes(const ConstPixels& pixels, const Babl* f
   const bool alpha = babl_format_has_alpha(format);
   const bool gray = colour_count(pixels.layout.channels) == 1;
   const char* name = gray ? (alpha ? "Y'A u8" : "Y' u8") : (alpha ? "R'G'B'A u8" : "R'G'B' u8");
-  const Babl* display = babl_format_with_space(name, format);
+  // In sRGB, as GIMP's canvas shows a layer of any profile on a display it has no profile for.
+  const Babl* display = babl_format(name);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(pixels.layout.pixel_count() *
                                                            babl_format_get_n_components(display)));
   babl_process(babl_fish(format, display), pixels.bytes.data(), bytes.data(),

@@ -40,6 +40,18 @@ void keep_navigation(GimpScrolledPreview* preview) {
                          gtk_widget_get_visible(preview->hscr) || gtk_widget_get_visible(preview->vscr));
 }
 
+// libgimp 2.10 hands the layer's format without the image's colour space: with it, the preview
+// shows the colours of the image's profile in sRGB, as the canvas does.
+const Babl* in_image_profile(gint32 drawable, const Babl* format) {
+  GimpColorProfile* profile = gimp_image_get_effective_color_profile(gimp_item_get_image(drawable));
+  if (!profile) return format;
+  GError* error = nullptr;
+  const Babl* space = gimp_color_profile_get_space(profile, GIMP_COLOR_RENDERING_INTENT_RELATIVE_COLORIMETRIC, &error);
+  g_clear_error(&error);
+  g_object_unref(profile);
+  return space ? babl_format_with_space(babl_get_name(format), space) : format;
+}
+
 }  // namespace
 
 PreviewPane::PreviewPane(gint32 drawable, const ClampedSettings& settings, std::optional<PreviewScale> zoom)
@@ -48,6 +60,10 @@ PreviewPane::PreviewPane(gint32 drawable, const ClampedSettings& settings, std::
       layer_height_(gimp_drawable_height(drawable)), zoom_(zoom) {
   g_signal_connect(widget_, "invalidated", G_CALLBACK(on_invalidated), this);
   fill_both_ways(GIMP_PREVIEW(widget_));
+  // The area turns the sRGB bytes it is given into the monitor's colours, as the canvas does.
+  GimpColorConfig* colours = gimp_get_color_configuration();
+  gimp_preview_area_set_color_config(GIMP_PREVIEW_AREA(GIMP_PREVIEW(widget_)->area), colours);
+  if (colours) g_object_unref(colours);
   g_signal_connect_after(GIMP_PREVIEW(widget_)->area, "size-allocate", G_CALLBACK(on_area_allocated), this);
   add_zoom_choice();
   // GIMP's drawable preview keeps to the selection's bounds (and the canvas); the rays that
@@ -163,6 +179,7 @@ void PreviewPane::render() {
     DrawablePixels d = read_drawable(drawable_);
     format_ = d.format;
     format_.layout = d.pixels.layout;
+    format_in_profile_ = in_image_profile(drawable_, format_.babl);
     const gint32 drawable = drawable_;
     renderer_ = std::make_unique<PreviewRenderer>(
         std::move(d.pixels), std::move(d.mask),
@@ -189,7 +206,7 @@ void PreviewPane::draw(const PreviewRenderer::Frame& frame) {
   // A frame for a part the user has scrolled away from would land in the wrong place.
   const Rect view = visible_rect();
   if (!(frame.view == layer_rect_under(view, scale_, layer_width_, layer_height_))) return;
-  std::vector<std::uint8_t> bytes = display_bytes(frame.pixels.view(), format_.babl);
+  std::vector<std::uint8_t> bytes = display_bytes(frame.pixels.view(), format_in_profile_);
   const auto channels = static_cast<int>(bytes.size() / static_cast<std::size_t>(frame.view.width * frame.view.height));
   if (!(scale_ == PreviewScale{})) bytes = scale_display_pixels(bytes, frame.view, channels, view, scale_);
   // Drawn as it is: GIMP's own drawing would show the original outside the selection, where

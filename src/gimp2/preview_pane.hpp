@@ -44,6 +44,7 @@ class PreviewPane {
   const ClampedSettings& settings_;
   GtkWidget* widget_;
   TransferFormat format_{};
+  const Babl* format_in_profile_ = nullptr;  // format_'s, in the image's colour space
   std::unique_ptr<PreviewRenderer> renderer_;  // made at the first render
   guint poll_source_ = 0;
   std::chrono::steady_clock::time_point changed_at_;  // of the latest render, for timing

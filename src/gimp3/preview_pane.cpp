@@ -42,6 +42,10 @@ PreviewPane::PreviewPane(GimpDrawable* drawable, const ClampedSettings& settings
       layer_width_(gimp_drawable_get_width(drawable)), layer_height_(gimp_drawable_get_height(drawable)), zoom_(zoom) {
   g_signal_connect(widget_, "invalidated", G_CALLBACK(on_invalidated), this);
   fill_both_ways(GIMP_PREVIEW(widget_));
+  // The area turns the sRGB bytes it is given into the monitor's colours, as the canvas does.
+  GimpColorConfig* colours = gimp_get_color_configuration();
+  gimp_preview_area_set_color_config(GIMP_PREVIEW_AREA(gimp_preview_get_area(GIMP_PREVIEW(widget_))), colours);
+  if (colours) g_object_unref(colours);
   g_signal_connect_after(gimp_preview_get_area(GIMP_PREVIEW(widget_)), "size-allocate", G_CALLBACK(on_area_allocated),
                          this);
   add_zoom_choice();
