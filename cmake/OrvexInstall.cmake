@@ -99,6 +99,26 @@ ${copies}  endif()
 " COMPONENT translations)
 endif()
 
+# The GEGL operation goes where GEGL looks for modules: GEGL's own folder for all users, else the
+# user's ($XDG_DATA_HOME/gegl-0.4/plug-ins, ~/.local/share/... by default). ORVEX_GEGL_PLUGIN_DIR
+# names another folder.
+if(TARGET orvex_gegl_op)
+  if(ORVEX_SYSTEM_INSTALL)
+    pkg_get_variable(gegl_folder gegl-0.4 pluginsdir)
+  elseif(IS_ABSOLUTE "$ENV{XDG_DATA_HOME}")
+    set(gegl_folder $ENV{XDG_DATA_HOME}/gegl-0.4/plug-ins)
+  else()
+    set(gegl_folder $ENV{HOME}/.local/share/gegl-0.4/plug-ins)
+  endif()
+  # A folder chosen here follows the install mode when it is switched; a given one stays.
+  if(NOT DEFINED ORVEX_GEGL_PLUGIN_DIR OR ORVEX_GEGL_PLUGIN_DIR STREQUAL ORVEX_CHOSEN_GEGL_DIR)
+    set(ORVEX_GEGL_PLUGIN_DIR ${gegl_folder} CACHE PATH "Folder the GEGL operation orvex:rays goes to" FORCE)
+  endif()
+  set(ORVEX_CHOSEN_GEGL_DIR ${gegl_folder} CACHE INTERNAL "")
+  orvex_install_destination(${ORVEX_GEGL_PLUGIN_DIR} gegl_destination)
+  install(TARGETS orvex_gegl_op LIBRARY DESTINATION ${gegl_destination} COMPONENT plugin)
+endif()
+
 configure_file(${CMAKE_CURRENT_LIST_DIR}/uninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
 add_custom_target(uninstall
   COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/uninstall.cmake

@@ -24,7 +24,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_SYSTEM_INSTALL=O
   -DORVEX_BUILD_TESTS=ON -DORVEX_BUILD_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 # Only what the package and the check need (cpack builds nothing itself with the skip above).
 cmake --build "$build" -j "$jobs" \
-  --target orvex orvex-catalogues orvex-render orvex-test
+  --target orvex orvex_gegl_op orvex-catalogues orvex-render orvex-test
 rm -f "$build/${package}"_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build/${package}"_*.deb)
@@ -36,8 +36,10 @@ locale_dir=$(sed -n 's/^ORVEX_LOCALE_DIR:PATH=//p' "$build/CMakeCache.txt")
 [[ -n "$locale_dir" ]] || fail "ORVEX_LOCALE_DIR missing from $build/CMakeCache.txt"
 mapfile -t languages < <(grep -v -e '^#' -e '^$' "$root/po/LINGUAS")
 
+gegl_module=$(pkg-config --variable=pluginsdir gegl-0.4)/orvex-rays.so
 expected=$({
   echo ".$plugin"
+  echo ".$gegl_module"
   for lang in "${languages[@]}"; do echo ".$locale_dir/$lang/LC_MESSAGES/gimp20-orvex.mo"; done
   (cd "$root/data/help" && find . -type f | sed "s|^\.|.$(dirname "$plugin")/help|")
 } | sort)
@@ -55,6 +57,9 @@ dpkg --install "$deb"
 for file in $expected; do
   [[ -f "${file#.}" ]] || fail "${file#.} is missing after dpkg -i"
 done
+# GEGL finds the installed operation by itself (its --info prints some bytes that are no text).
+info=$(env -u GEGL_PATH gegl --info orvex:rays 2>&1 | tr -cd '[:print:]\n')
+[[ "$info" == *"gimp:menu-path"*"<Image>/Filters/Vandelkit"* ]] || fail "gegl does not find orvex:rays: $info"
 
 /usr/bin/python3 "$root/tests/e2e/run_area.py" "$root/tests/e2e/package/gimp2.toml" --gimp 2 --installed \
   --plugin "$plugin" --helper "$build/tests/e2e/orvex-test" --renderer "$build/tools/orvex-render" \
