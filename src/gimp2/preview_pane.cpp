@@ -41,9 +41,10 @@ void keep_navigation(GimpScrolledPreview* preview) {
 }
 
 // libgimp 2.10 hands the layer's format without the image's colour space: with it, the preview
-// shows the colours of the image's profile in sRGB, as the canvas does.
+// shows the colours of the image's profile in sRGB, as the canvas does. Without a profile of its
+// own the image is in sRGB already, and the bytes pass unconverted.
 const Babl* in_image_profile(gint32 drawable, const Babl* format) {
-  GimpColorProfile* profile = gimp_image_get_effective_color_profile(gimp_item_get_image(drawable));
+  GimpColorProfile* profile = gimp_image_get_color_profile(gimp_item_get_image(drawable));
   if (!profile) return format;
   GError* error = nullptr;
   const Babl* space = gimp_color_profile_get_space(profile, GIMP_COLOR_RENDERING_INTENT_RELATIVE_COLORIMETRIC, &error);
