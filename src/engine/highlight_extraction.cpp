@@ -113,32 +113,43 @@ SelectionMask select_white(const Scratch& s, const SampleCodec& codec) {
 
 // Black filled in normal mode through the inverted selection, in linear light, into the
 // component `only` (all colour components when negative) and alpha.
-void black_out_pixel(std::uint16_t* p, const PixelLayout& l, std::uint16_t selected, int only,
-                     const SampleCodec& codec) {
-  const int colours = colour_count(l.channels);
-  const bool alpha = alpha_of(l);
+template <int Channels>
+void black_out_pixel(std::uint16_t* p, std::uint16_t selected, int only, const SampleCodec& codec) {
+  constexpr int colours = colour_count(Channels);
+  constexpr bool alpha = colours < Channels;
   const auto filled = static_cast<std::uint16_t>(codec.full() - selected);
   const auto touched = [&](int c) { return only < 0 || c == only; };
+  if (filled == codec.full()) {  // wholly filled: opaque black
+    for (int c = 0; c < colours; ++c)
+      if (touched(c)) p[c] = 0;
+    if (alpha) p[Channels - 1] = codec.full();
+    return;
+  }
   if (filled == 0) {  // nothing filled: the samples come back from linear light
     for (int c = 0; c < colours; ++c)
       if (touched(c)) p[c] = colours == 1 ? codec.kept_gray(p[c]) : codec.kept(p[c]);
     return;
   }
-  if (filled == codec.full()) {  // wholly filled: opaque black
-    for (int c = 0; c < colours; ++c)
-      if (touched(c)) p[c] = 0;
-    if (alpha) p[l.channels - 1] = codec.full();
-    return;
-  }
   const float mask = codec.unit(filled);
-  const float kept = (alpha ? codec.unit(p[l.channels - 1]) : 1.0f) * (1.0f - mask);
+  const float kept = (alpha ? codec.unit(p[Channels - 1]) : 1.0f) * (1.0f - mask);
   const float out_alpha = mask + kept;
-  float out[3];
+  float out[colours];
   for (int c = 0; c < colours; ++c) out[c] = (0.0f * mask + codec.linear(p[c]) * kept) / out_alpha;
-  if (colours == 1) p[0] = codec.encode(babl::luminance(out[0], out[0], out[0]));
-  for (int c = 0; c < colours && colours == 3; ++c)
-    if (touched(c)) p[c] = codec.encode(out[c]);
-  if (alpha) p[l.channels - 1] = codec.quantise(out_alpha);
+  if constexpr (colours == 1) {
+    p[0] = codec.encode(babl::luminance(out[0], out[0], out[0]));
+  } else {
+    for (int c = 0; c < colours; ++c)
+      if (touched(c)) p[c] = codec.encode(out[c]);
+  }
+  if (alpha) p[Channels - 1] = codec.quantise(out_alpha);
+}
+
+template <int Channels>
+void black_out(Scratch& s, const SelectionMask& selected, int only, const SampleCodec& codec, int threads) {
+  parallel_chunks(s.layout.pixel_count(), threads, [&](std::int64_t begin, std::int64_t end) {
+    for (std::int64_t i = begin; i < end; ++i)
+      black_out_pixel<Channels>(s.pixel(i), selected.values[static_cast<std::size_t>(i)], only, codec);
+  });
 }
 
 void extract_pass(Scratch& s, SelectionMask selected, int only, std::int32_t threshold, const SampleCodec& codec,
@@ -147,10 +158,12 @@ void extract_pass(Scratch& s, SelectionMask selected, int only, std::int32_t thr
     shrink_selection(selected, threshold - 254, threads);
     feather_selection(selected, kFeatherRadius, threads);
   }
-  parallel_chunks(s.layout.pixel_count(), threads, [&](std::int64_t begin, std::int64_t end) {
-    for (std::int64_t i = begin; i < end; ++i)
-      black_out_pixel(s.pixel(i), s.layout, selected.values[static_cast<std::size_t>(i)], only, codec);
-  });
+  switch (s.layout.channels) {
+    case 1: return black_out<1>(s, selected, only, codec, threads);
+    case 2: return black_out<2>(s, selected, only, codec, threads);
+    case 3: return black_out<3>(s, selected, only, codec, threads);
+    default: return black_out<4>(s, selected, only, codec, threads);
+  }
 }
 
 PixelBuffer buffer_of(const Scratch& s) {
