@@ -38,7 +38,9 @@ whole=0
 exec 8>/tmp/orvex-gimp3-plug-ins.lock
 flock -s 8
 failed=0
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900 "$@" || failed=1
+# One test at a time: a float render row has failed once (darker samples) with two GIMPs running side by side,
+# never alone; until that is explained the stage does not load the machine twice over.
+ctest --test-dir "$build" --output-on-failure -j 1 --timeout 900 "$@" || failed=1
 echo "gimp3-tests: tests ran in $((SECONDS - started)) s"
 ((whole)) || exit "$failed"
 
